@@ -1,0 +1,5 @@
+#include <cstdio>
+
+#include "driver/run.hpp"
+
+int main() { return btcfit::run_program(stdin, stdout, stderr); }

@@ -1,0 +1,98 @@
+#include "driver/run.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "driver/deck_reader.hpp"
+#include "driver/problem_record.hpp"
+#include "estimate/annealing.hpp"
+#include "estimate/final_results.hpp"
+#include "report/record_layout.hpp"
+
+namespace btcfit {
+namespace {
+
+std::string trimmed_name(const std::array<char, 15>& field) {
+  std::string name(field.data(), field.size());
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return name;
+}
+
+// Asks for one file name: writes the prompt record, reads one reply record.
+void ask(const Layout& prompt, OutputUnit& console_out, InputUnit& console_in,
+         std::array<char, 15>& reply) {
+  static const Layout answer("(A15)");
+  write_record(prompt, {}, console_out);
+  console_out.flush();
+  read_record(answer, console_in, {FieldTarget(reply.data(), reply.size())});
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+void run(ProblemRecord& rec, std::FILE* console_in_file,
+         std::FILE* console_out_file) {
+  static const Layout input_prompt("(' Enter Input file name --> ')");
+  static const Layout output_prompt("(' Enter Output file name -> ')");
+
+  OutputUnit console_out(6, "standard output", console_out_file, false);
+  InputUnit console_in(5, "standard input", console_in_file, false);
+  ask(input_prompt, console_out, console_in, rec.INFILE);
+  ask(output_prompt, console_out, console_in, rec.OUTFILE);
+  const std::string infile = trimmed_name(rec.INFILE);
+  const std::string outfile = trimmed_name(rec.OUTFILE);
+
+  // Opening the report would truncate the deck if both names lead to the
+  // same file.
+  if (same_file(infile, outfile)) {
+    throw IoError(6, outfile, "the report file is the input deck itself; "
+                              "refusing to overwrite it");
+  }
+
+  std::FILE* report_file = std::fopen(outfile.c_str(), "wb");
+  if (report_file == nullptr) {
+    throw IoError(6, outfile,
+                  std::string("cannot open for writing: ") + std::strerror(errno));
+  }
+  OutputUnit report(6, outfile, report_file, true);
+
+  std::FILE* deck_file = std::fopen(infile.c_str(), "rb");
+  if (deck_file == nullptr) {
+    throw IoError(5, infile, std::string("cannot open: ") + std::strerror(errno));
+  }
+  InputUnit deck(5, infile, deck_file, true);
+
+  read_deck(rec, deck, report, true);
+  check_search_bounds(rec);
+  const SearchOutcome outcome = run_search(rec, report);
+  write_final_results(rec, outcome, report);
+  report.close();
+  console_out.flush();
+}
+
+}  // namespace
+
+int run_program(std::FILE* console_in, std::FILE* console_out,
+                std::FILE* diagnostics) {
+  auto rec = std::make_unique<ProblemRecord>();
+  try {
+    run(*rec, console_in, console_out);
+    return kExitNormal;
+  } catch (const DeckRejected& e) {
+    std::fprintf(diagnostics, "btcfit: %s\n", e.what());
+    return kExitRejected;
+  } catch (const IoError& e) {
+    std::fprintf(diagnostics, "btcfit: %s\n", e.what());
+    return kExitIoFailure;
+  }
+}
+
+}  // namespace btcfit

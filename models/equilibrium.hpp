@@ -1,0 +1,15 @@
+// Equilibrium convection-dispersion solution for one rectangular pulse.
+#pragma once
+
+#include "driver/problem_record.hpp"
+
+namespace btcfit {
+
+// Concentration at distance X and time T (since the start of the pulse) for
+// linear equilibrium adsorption with first-order decay (PAR5) and zero-order
+// production (PAR6), all already divided by the retardation factor. Reads
+// CI, C0, VELO, DISP, TPUL, PAR5, PAR6 and MODE (2 = flux, anything else
+// resident) from `w`. Y is written only when T > 0.
+void MOD12(const ModelWork& w, double& Y, double X, double T);
+
+}  // namespace btcfit

@@ -1,0 +1,92 @@
+#include "models/model.hpp"
+
+#include "models/equilibrium.hpp"
+#include "models/nonequilibrium.hpp"
+#include "models/stochastic.hpp"
+
+namespace btcfit {
+namespace {
+
+// Concentration of observation j as the sum of the responses to the pulses
+// that have started by its time. The initial concentration enters only
+// through the first pulse; a later pulse of concentration 0 adds nothing.
+template <class Solution>
+double superpose_pulses(ModelWork& w, const PulseGroup& p, double x, double t,
+                        Solution solve) {
+  double c = 0.0;
+  for (int i = 1; i <= p.NPULSE; ++i) {
+    double y = 0.0;
+    if (p.NPULSE != 1) {
+      w.C0 = p.CPULSE[i];
+      if (i == 2) w.CI = 0.0;
+      if (w.C0 == 0.0 && i > 1) continue;
+      w.TPUL = p.TPULSE[i + 1] - p.TPULSE[i];
+    }
+    const double tau = t - p.TPULSE[i];
+    // Later pulses start later still.
+    if (tau < 0.0) break;
+    solve(w, y, x, tau);
+    c = c + y;
+  }
+  w.CI = p.CISAVE;
+  return c;
+}
+
+}  // namespace
+
+void MODEL(ProblemRecord& rec, const CoefColumn& B,
+           std::array<double, MAXOBS + 1>& CCALC) {
+  ModelWork& w = rec.work;
+  ObservationGroup& obs = rec.obs;
+  PulseGroup& p = rec.pulses;
+  const int ncoef = obs.NCOEF;
+  const int nob = obs.NOB;
+  auto b = [&](int k) { return B[ncoef + k - 1]; };
+
+  p.CISAVE = w.CI;
+  w.RFAC = b(3);
+  double FACT = 1.0;
+  if (obs.IRED == 2) {
+    // Reduced times become real times for the evaluation.
+    FACT = w.XMAX / b(1);
+    for (int j = 1; j <= nob; ++j) obs.TOBS[j] = FACT * obs.TOBS[j];
+  }
+  if (w.MODE <= 6) w.TPUL = FACT * b(4);
+
+  if (w.MODE >= 5) {
+    const StochasticSetup s = begin_stochastic(w, p, B, ncoef);
+    for (int j = 1; j <= nob; ++j) {
+      CCALC[j] = stochastic_observation(w, p, s, obs.XOBS[j], obs.TOBS[j]);
+    }
+    end_stochastic(w);
+  } else if (w.MODE >= 3) {
+    prepare_nonequilibrium(w, B, ncoef);
+    for (int j = 1; j <= nob; ++j) {
+      CCALC[j] = superpose_pulses(
+          w, p, obs.XOBS[j], obs.TOBS[j],
+          [](ModelWork& mw, double& y, double x, double t) { MOD34(mw, y, x, t); });
+    }
+  } else {
+    const double R = b(3);
+    w.VELO = b(1) / R;
+    w.DISP = b(2) / R;
+    w.PAR5 = b(5) / R;
+    w.PAR6 = b(6) / R;
+    for (int j = 1; j <= nob; ++j) {
+      CCALC[j] = superpose_pulses(
+          w, p, obs.XOBS[j], obs.TOBS[j],
+          [](ModelWork& mw, double& y, double x, double t) { MOD12(mw, y, x, t); });
+    }
+  }
+
+  if (obs.IRED != 0) {
+    // Reduced concentrations refer to the input concentration of the deck,
+    // also when several pulses of other concentrations were superposed.
+    for (int j = 1; j <= nob; ++j) {
+      obs.TOBS[j] = obs.TOBS[j] / FACT;
+      CCALC[j] = (CCALC[j] - w.CI) / (rec.C0DECK - w.CI);
+    }
+  }
+}
+
+}  // namespace btcfit

@@ -1,0 +1,20 @@
+// Romberg quadrature in the logarithm of the integration variable.
+#pragma once
+
+#include <cmath>
+
+namespace btcfit {
+
+// Integrates F over [A, B] (0 < A < B) by trapezoid sums on halved steps in
+// u = ln x, using a Richardson table only to decide when to stop. S receives
+// the trapezoid sum of the last level (the upper end term is never added and
+// F is never evaluated at B). S = 0 and no call of F when A >= B.
+//
+// F is any callable double(double); it is a template parameter so that the
+// integrand is inlined into the loop.
+template <class Integrand>
+void ROMB(Integrand&& F, double& S, double A, double B);
+
+}  // namespace btcfit
+
+#include "models/romberg_impl.hpp"

@@ -1,0 +1,73 @@
+#include "support/program_run.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace btcfit::testing_support {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::optional<std::string> read_file_if_exists(const std::string& path) {
+  if (!fs::exists(path)) return std::nullopt;
+  return read_file(path);
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string make_work_dir(const std::string& tag) {
+  static std::atomic<int> counter{0};
+  const char* tmp = std::getenv("TMPDIR");
+  fs::path base = fs::path(tmp != nullptr ? tmp : "/tmp") /
+                  ("btcfit-tests-" + std::to_string(::getpid()));
+  fs::path dir = base / (tag + "-" + std::to_string(counter++));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir.string();
+}
+
+ProgramRun run_in(const std::string& dir, const std::string& replies,
+                  const std::string& report_name) {
+  write_file(dir + "/.replies", replies);
+  const std::string command = "cd '" + dir + "' && '" BTCFIT_EXE
+                              "' < .replies > .console 2> .diagnostics";
+  const int raw = std::system(command.c_str());
+  ProgramRun run;
+  run.directory = dir;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  run.console = read_file(dir + "/.console");
+  run.diagnostics = read_file(dir + "/.diagnostics");
+  run.report = read_file_if_exists(dir + "/" + report_name);
+  run.pd = read_file_if_exists(dir + "/pd.dat");
+  return run;
+}
+
+ProgramRun run_deck(const std::string& deck, const std::string& tag) {
+  const std::string dir = make_work_dir(tag);
+  write_file(dir + "/deck.in", deck);
+  return run_in(dir, "deck.in\nreport.out\n");
+}
+
+std::string data_path(const std::string& relative) {
+  return std::string(BTCFIT_TEST_DATA) + "/" + relative;
+}
+
+}  // namespace btcfit::testing_support
