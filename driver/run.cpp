@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <string>
 
@@ -38,6 +40,37 @@ bool same_file(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// True when `name` leads to pd.dat of the working directory, whether or not
+// that file exists yet.
+bool is_pd_file(const std::string& name) {
+  if (same_file(name, "pd.dat")) return true;
+  std::error_code e1, e2;
+  const auto a = std::filesystem::weakly_canonical(name, e1);
+  const auto b = std::filesystem::weakly_canonical("pd.dat", e2);
+  return !e1 && !e2 && a == b;
+}
+
+// Whether the deck's control record asks for pd.dat. Read ahead of the run
+// only to protect the report; any trouble reading it is left for the run
+// itself to report in its place.
+bool deck_asks_for_pd_file(const std::string& infile) {
+  static const Layout integers7("(7I10)");
+  std::FILE* f = std::fopen(infile.c_str(), "rb");
+  if (f == nullptr) return false;
+  InputUnit deck(5, infile, f, true);
+  std::int32_t first = 0;
+  std::int32_t control[7] = {};
+  try {
+    read_record(integers7, deck, {first});
+    read_record(integers7, deck,
+                {control[0], control[1], control[2], control[3], control[4],
+                 control[5], control[6]});
+  } catch (const IoError&) {
+    return false;
+  }
+  return control[6] >= 2;
+}
+
 void run(ProblemRecord& rec, std::FILE* console_in_file,
          std::FILE* console_out_file) {
   static const Layout input_prompt("(' Enter Input file name --> ')");
@@ -55,6 +88,11 @@ void run(ProblemRecord& rec, std::FILE* console_in_file,
   if (same_file(infile, outfile)) {
     throw IoError(6, outfile, "the report file is the input deck itself; "
                               "refusing to overwrite it");
+  }
+
+  if (is_pd_file(outfile) && deck_asks_for_pd_file(infile)) {
+    throw IoError(6, outfile, "the report file is pd.dat, which the deck "
+                              "asks to be written too; choose another name");
   }
 
   std::FILE* report_file = std::fopen(outfile.c_str(), "wb");

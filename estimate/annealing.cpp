@@ -43,6 +43,32 @@ void write_progress_line(const ProblemRecord& rec, std::int32_t n, double ssq,
                std::span<const FieldValue>(values, 2 + ncoef), report);
 }
 
+double step_from_draw(float R1) {
+  return (2.0 * double(R1) - 1.0) * kStepHalfWidth;
+}
+
+void draw_trial_set(ProblemRecord& rec, UniformStream& RANDOM5, float& R1) {
+  const int ncoef = rec.obs.NCOEF;
+  const CoefColumn& current = rec.COEF[0];
+  CoefColumn& trial = rec.COEF[1];
+  for (int k = 1; k <= ncoef; ++k) {
+    double& value = trial[ncoef + k - 1];
+    value = current[ncoef + k - 1];
+    if (rec.obs.IVAR[k] == 0) continue;
+    for (;;) {
+      RANDOM5.draw(R1);
+      const double STEP = step_from_draw(R1);
+      value = value + STEP;
+      if (value < rec.BMIN[k] || value > rec.BMAX[k]) {
+        // Undone by subtraction (not restored from a copy), then redrawn.
+        value = value - STEP;
+        continue;
+      }
+      break;
+    }
+  }
+}
+
 double sum_of_squares(ProblemRecord& rec, const CoefColumn& B) {
   MODEL(rec, B, rec.CCALC);
   double ssq = 0.0;
@@ -61,7 +87,7 @@ SearchOutcome run_search(ProblemRecord& rec, OutputUnit& report) {
 
   const int ncoef = rec.obs.NCOEF;
   CoefColumn& current = rec.COEF[0];
-  CoefColumn& trial = rec.COEF[1];
+  const CoefColumn& trial = rec.COEF[1];
   CoefColumn& best = rec.COEF[2];
 
   UniformStream RANDOM5;  // steps
@@ -86,22 +112,7 @@ SearchOutcome run_search(ProblemRecord& rec, OutputUnit& report) {
       break;
     }
     for (int trial_no = 0; trial_no < kTrialsPerIteration; ++trial_no) {
-      for (int k = 1; k <= ncoef; ++k) {
-        double& value = trial[ncoef + k - 1];
-        value = current[ncoef + k - 1];
-        if (rec.obs.IVAR[k] == 0) continue;
-        for (;;) {
-          RANDOM5.draw(R1);
-          const double STEP = (2.0 * double(R1) - 1.0) * kStepHalfWidth;
-          value = value + STEP;
-          if (value < rec.BMIN[k] || value > rec.BMAX[k]) {
-            // Undone by subtraction, as the search always did, then redrawn.
-            value = value - STEP;
-            continue;
-          }
-          break;
-        }
-      }
+      draw_trial_set(rec, RANDOM5, R1);
       const double SSQT = sum_of_squares(rec, trial);
       RANDOM2.draw(R2);
       const double P = std::exp(-(SSQT - SSQ) / TEMP);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "driver/problem_record.hpp"
+#include "estimate/uniform_random.hpp"
 #include "report/record_layout.hpp"
 
 namespace btcfit {
@@ -24,6 +25,15 @@ double sum_of_squares(ProblemRecord& rec, const CoefColumn& B);
 }  // namespace btcfit
 
 namespace btcfit {
+
+// Step of a coefficient for one draw R1 of the step stream: an absolute
+// change between -0.2 and 0.2.
+double step_from_draw(float R1);
+
+// Fills the trial set (COEF column 2) from the current set (column 1),
+// moving each varied coefficient by a random step and redrawing until the
+// value lies within its bounds (a value on a bound stays).
+void draw_trial_set(ProblemRecord& rec, UniformStream& RANDOM5, float& R1);
 
 // One line of the progress table: N, SSQ and the coefficients of the
 // current set (COEF column 1).

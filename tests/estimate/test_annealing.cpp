@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "estimate/annealing.hpp"
+#include "estimate/final_results.hpp"
+#include "models/model.hpp"
+
+namespace {
+
+using namespace btcfit;
+
+// The example problem: flux concentrations, equilibrium model, three
+// observations at 30 cm, V, D and R varied.
+std::unique_ptr<ProblemRecord> example_problem() {
+  auto rec = std::make_unique<ProblemRecord>();
+  rec->work.MODE = 2;
+  rec->obs.NCOEF = 6;
+  rec->obs.NOB = 3;
+  const double initial[] = {25.0, 30.0, 1.5, 2.0, 0.0, 0.0};
+  const double lower[] = {1.0, 1.0, 1.0, 0.0, 0.0, 0.0};
+  const double upper[] = {100.0, 500.0, 10.0, 5.0, 0.0, 0.0};
+  for (int k = 1; k <= 6; ++k) {
+    rec->coef(k, 1) = initial[k - 1];
+    rec->BMIN[k] = lower[k - 1];
+    rec->BMAX[k] = upper[k - 1];
+    rec->obs.IVAR[k] = k <= 3 ? 1 : 0;
+  }
+  rec->work.C0 = 1.0;
+  rec->C0DECK = 1.0;
+  rec->pulses.NPULSE = 1;
+  const double cobs[] = {0.05, 0.62, 0.91};
+  for (int i = 1; i <= 3; ++i) {
+    rec->COBS[i] = cobs[i - 1];
+    rec->obs.XOBS[i] = 30.0;
+    rec->obs.TOBS[i] = double(i);
+  }
+  rec->work.XMAX = 30.0;
+  return rec;
+}
+
+// Runs `body` with an OutputUnit on a temporary file and returns the
+// records written, without their CR LF.
+template <class Body>
+std::vector<std::string> capture(Body body) {
+  std::FILE* f = std::tmpfile();
+  {
+    OutputUnit out(6, "report", f, false);
+    body(out);
+    out.flush();
+  }
+  std::rewind(f);
+  std::vector<std::string> lines;
+  std::string line;
+  for (int ch; (ch = std::fgetc(f)) != EOF;) {
+    if (ch == '\n') {
+      EXPECT_FALSE(line.empty() || line.back() != '\r') << "record without CR LF";
+      if (!line.empty()) line.pop_back();
+      lines.push_back(line);
+      line.clear();
+    } else {
+      line += static_cast<char>(ch);
+    }
+  }
+  std::fclose(f);
+  return lines;
+}
+
+TEST(AnnealingSteps, FirstStepsOfARun) {
+  UniformStream steps;
+  float r1 = 5139.0f;
+  const double expected[] = {-0.1372651955077826, 0.1764002111017735,
+                             -0.10621194997745675};
+  for (double e : expected) {
+    steps.draw(r1);
+    EXPECT_EQ(step_from_draw(r1), e);
+  }
+}
+
+TEST(AnnealingSteps, FirstTrialMovesTheVariedCoefficientsInOrder) {
+  auto rec = example_problem();
+  rec->obs.IVAR[3] = 0;  // coefficients 1 and 2 varied
+  UniformStream steps;
+  float r1 = 5139.0f;
+  draw_trial_set(*rec, steps, r1);
+  EXPECT_EQ(rec->coef(1, 2), 25.0 + -0.1372651955077826);
+  EXPECT_EQ(rec->coef(2, 2), 30.0 + 0.1764002111017735);
+  for (int k = 3; k <= 6; ++k) EXPECT_EQ(rec->coef(k, 2), rec->coef(k, 1));
+  EXPECT_EQ(steps.state(), 2020783275);  // two draws, no more
+  draw_trial_set(*rec, steps, r1);
+  EXPECT_EQ(rec->coef(1, 2), 25.0 + -0.10621194997745675);
+}
+
+TEST(AnnealingSteps, ValueOnABoundStaysWithoutRedraw) {
+  for (bool upper : {true, false}) {
+    auto rec = example_problem();
+    rec->obs.IVAR[2] = rec->obs.IVAR[3] = 0;
+    const double landing = 25.0 + -0.1372651955077826;
+    if (upper) {
+      rec->BMAX[1] = landing;
+    } else {
+      rec->BMIN[1] = landing;
+    }
+    UniformStream steps;
+    float r1 = 5139.0f;
+    draw_trial_set(*rec, steps, r1);
+    EXPECT_EQ(rec->coef(1, 2), landing);
+    EXPECT_EQ(steps.state(), 336804921);  // exactly one draw
+  }
+}
+
+TEST(AnnealingSteps, ValueOutsideIsUndoneAndRedrawn) {
+  auto rec = example_problem();
+  rec->obs.IVAR[2] = rec->obs.IVAR[3] = 0;
+  rec->BMIN[1] = 25.0;  // the first step (negative) leaves the range
+  UniformStream steps;
+  float r1 = 5139.0f;
+  draw_trial_set(*rec, steps, r1);
+  // Undone by subtraction, then moved by the second draw's step.
+  const double undone = (25.0 + -0.1372651955077826) - -0.1372651955077826;
+  EXPECT_EQ(rec->coef(1, 2), undone + 0.1764002111017735);
+  EXPECT_EQ(steps.state(), 2020783275);
+}
+
+TEST(AnnealingSearch, InitialSetAtTheGoalEndsAtOnce) {
+  auto rec = example_problem();
+  MODEL(*rec, rec->COEF[0], rec->CCALC);
+  for (int i = 1; i <= 3; ++i) rec->COBS[i] = rec->CCALC[i];
+  SearchOutcome outcome;
+  const auto lines = capture([&](OutputUnit& out) {
+    outcome = run_search(*rec, out);
+    write_final_results(*rec, outcome, out);
+  });
+  EXPECT_EQ(outcome.N, 1);
+  EXPECT_EQ(outcome.SSQ, 0.0);
+  const std::vector<std::string> expected = {
+      "",
+      "",
+      "    N     SSQ       V        D        R       T       BETA     ALPHA",
+      "    0  0.000000 25.00000 30.00000  1.50000  2.00000  0.00000  0.00000",
+      "    1  0.000000 25.00000 30.00000  1.50000  2.00000  0.00000  0.00000",
+      "",
+      "",
+      "     OBSERVED C     CALCULATED C",
+  };
+  ASSERT_EQ(lines.size(), expected.size() + 3);
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]);
+}
+
+TEST(AnnealingSearch, NothingVariedEndsAtIteration102) {
+  auto rec = example_problem();
+  for (int k = 1; k <= 6; ++k) rec->obs.IVAR[k] = 0;
+  SearchOutcome outcome;
+  const auto lines = capture([&](OutputUnit& out) { outcome = run_search(*rec, out); });
+  // Every trial repeats the current set, is accepted, and never improves
+  // on the best: one failure per outer iteration until more than 100.
+  EXPECT_EQ(outcome.N, 102);
+  ASSERT_EQ(lines.size(), 3u + 102u);
+  EXPECT_EQ(lines[3].substr(0, 5), "    0");
+  EXPECT_EQ(lines.back().substr(0, 5), "  101");
+  for (std::size_t i = 4; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].substr(5), lines[3].substr(5));
+  }
+}
+
+TEST(AnnealingSearch, NotANumberEndsTheSearchAtOnce) {
+  auto rec = example_problem();
+  rec->coef(3, 1) = 0.0;  // R = 0 divides by zero in the model
+  rec->BMIN[3] = 0.0;
+  SearchOutcome outcome;
+  capture([&](OutputUnit& out) { outcome = run_search(*rec, out); });
+  EXPECT_EQ(outcome.N, 1);
+  EXPECT_TRUE(std::isnan(outcome.SSQ));
+}
+
+TEST(AnnealingSearch, SameProblemSameTable) {
+  auto a = example_problem();
+  auto b = example_problem();
+  const auto first = capture([&](OutputUnit& out) { run_search(*a, out); });
+  const auto second = capture([&](OutputUnit& out) { run_search(*b, out); });
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(first.size(), 3u + 113u);  // lines 0 to 112, as in the reference run
+  EXPECT_EQ(first.back(),
+            "  112  0.000267 18.76458 32.12851  1.18985  2.00000  0.00000  0.00000");
+}
+
+TEST(FinalResults, NoObservationsGiveOneEmptyLine) {
+  auto rec = example_problem();
+  rec->obs.NOB = 0;
+  const auto lines = capture([&](OutputUnit& out) {
+    write_final_results(*rec, SearchOutcome{1, 0.0}, out);
+  });
+  const std::vector<std::string> expected = {
+      "    1  0.000000 25.00000 30.00000  1.50000  2.00000  0.00000  0.00000",
+      "", "", "     OBSERVED C     CALCULATED C", ""};
+  EXPECT_EQ(lines, expected);
+}
+
+TEST(FinalResults, WideValuesBecomeAsterisks) {
+  auto rec = example_problem();
+  rec->COBS[1] = -1.0e9;
+  const auto lines = capture([&](OutputUnit& out) {
+    write_final_results(*rec, SearchOutcome{1, 0.0}, out);
+  });
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[4].substr(0, 13), "*************");
+  EXPECT_EQ(lines[4].size(), 32u);
+}
+
+}  // namespace
