@@ -1,0 +1,148 @@
+// Two-site/two-region nonequilibrium solution (model codes 3 and 4).
+//
+// Dimensionless form: distance Z = X/XMAX, time in pore volumes V*T/XMAX,
+// column Peclet number P. The concentration for a step input is the
+// integral over the equilibrium-phase time tau of the equilibrium-phase
+// pulse response times Goldstein's J function. The integral is taken over
+// the window where the exponent of the phase response is above -20, with a
+// five-point Gauss-Legendre rule on [0, 0.0001*b] when the window reaches
+// tau = 0 and the Romberg rule in ln tau for the rest. A pulse is the
+// difference of two steps (two passes).
+#include "models/nonequilibrium.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "models/exchange_function.hpp"
+#include "models/exponential_erfc.hpp"
+#include "models/romberg.hpp"
+
+namespace btcfit {
+
+namespace {
+
+constexpr double kInletZ = 1e-10;        // resident: distance replacing Z <= 0
+constexpr double kWindowFactor = double(0.05f);  // of P*Z under the root
+constexpr double kWindowHalf = 40.0;
+constexpr double kSplit = 0.0001;        // five-point rule on [0, kSplit * b]
+constexpr double kCutoff = 1e-7;         // phase response below: no J
+constexpr double kFourPi = double(12.5664f);
+constexpr double kInvSqrtPi = double(0.56419f);
+constexpr double kBetaCap = 0.9999;
+
+static_assert(kWindowFactor == 0.05000000074505806);
+static_assert(kFourPi == 12.566399574279785);
+static_assert(kInvSqrtPi == 0.5641899704933167);
+
+// Five-point Gauss-Legendre rule mapped to [0, 1].
+constexpr double kGaussX[5] = {double(0.04691008f), double(0.23076534f), double(0.5f),
+                               double(0.76923466f), double(0.9530899f)};
+constexpr double kGaussW[5] = {double(0.1184634f), double(0.2393143f), double(0.2844444f),
+                               double(0.2393143f), double(0.1184634f)};
+static_assert(kGaussX[0] == 0.046910081058740616);
+static_assert(kGaussX[1] == 0.23076534271240234);
+static_assert(kGaussX[2] == 0.5);
+static_assert(kGaussX[3] == 0.7692346572875977);
+static_assert(kGaussX[4] == 0.9530898928642273);
+static_assert(kGaussW[0] == 0.11846339702606201);
+static_assert(kGaussW[1] == 0.23931430280208588);
+static_assert(kGaussW[2] == 0.2844443917274475);
+static_assert(kGaussW[3] == 0.23931430280208588);
+static_assert(kGaussW[4] == 0.11846339702606201);
+
+}  // namespace
+
+void prepare_nonequilibrium(ModelWork& w, const CoefColumn& B, int NCOEF) {
+  const auto b = [&](int k) { return B[NCOEF + k - 1]; };
+  const double R = b(3);
+  w.VELO = b(1);
+  w.DISP = w.XMAX * b(1) / b(2);
+  w.PAR5 = std::min(b(5), kBetaCap) * R;
+  w.PAR6 = b(6);
+}
+
+double CC0(const ModelWork& w, double tau) {
+  const double Z = w.XCUR;
+  const double theta = w.TCUR;
+  const double bR = w.PAR5;
+  const double P = w.DISP;
+  const double omega = w.PAR6;
+  const double R = w.RFAC;
+
+  const double E1 = EXF(-P * ((bR * Z - tau) * (bR * Z - tau)) / (4.0 * bR * tau), 0.0);
+  double g;
+  if (w.MODE == 4) {
+    g = (Z / tau) * std::sqrt(bR * P / (kFourPi * tau)) * E1;
+  } else {
+    g = kInvSqrtPi * std::sqrt(P / (bR * tau)) * E1 -
+        (P / (2.0 * bR)) * EXF(P * Z, (bR * Z + tau) * 0.5 * std::sqrt(P / (bR * tau)));
+  }
+  if (g < kCutoff) return 0.0;
+  return g * GOLD(omega * tau / bR, omega * (theta - tau) / (R - bR));
+}
+
+void MOD34(ModelWork& w, double& CP, double X, double T) {
+  const double L = w.XMAX;
+  const double V = w.VELO;
+  const double P = w.DISP;
+  const double T0 = w.TPUL;
+  const double bR = w.PAR5;
+  const double CI = w.CI;
+  const double C0 = w.C0;
+
+  const double TT0 = T0 * V / L;
+  const double TT = V * T / L;
+  double Z = X / L;
+  w.XCUR = Z;
+
+  if (Z <= 0.0) {
+    if (w.MODE == 3) {
+      Z = kInletZ;
+      w.XCUR = Z;
+    } else {
+      CP = (T <= T0) ? C0 : 0.0;
+      return;
+    }
+  }
+
+  const auto integrand = [&w](double tau) { return CC0(w, tau); };
+
+  double I = 0.0;
+  for (int k = 1; k <= 2; ++k) {
+    I = 0.0;
+    const double sigma = (k == 1) ? 0.0 : -1.0;
+    const double theta = TT + sigma * TT0;
+    w.TCUR = theta;
+    if (theta <= 0.0) {
+      if (k == 1) continue;
+      break;
+    }
+
+    // Roots in tau of P*(bR*Z - tau)^2 = 80*bR*tau: the exponent of the
+    // phase response is below -20 outside them.
+    const double q = std::sqrt(1.0 + kWindowFactor * P * Z);
+    const double upper = (Z + kWindowHalf * (1.0 + q) / P) * bR;
+    const double lower = (Z + kWindowHalf * (1.0 - q) / P) * bR;
+    const double b = std::min(upper, theta);
+    double a = std::max(lower, 0.0);
+
+    if (b > a) {
+      double Gsum = 0.0;
+      if (a == 0.0) {
+        const double ts = kSplit * b;
+        double sum = 0.0;
+        for (int i = 0; i < 5; ++i) sum = sum + kGaussW[i] * CC0(w, ts * kGaussX[i]);
+        Gsum = ts * sum;
+        a = ts;
+      }
+      double S = 0.0;
+      ROMB(integrand, S, a, b);
+      I = S + Gsum;
+    }
+
+    if (k == 1) CP = CI + (C0 - CI) * I;
+  }
+  CP = CP - C0 * I;
+}
+
+}  // namespace btcfit
