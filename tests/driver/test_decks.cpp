@@ -53,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DeckCase{"multipulse-noecho", false},
                       DeckCase{"no-observation-records", false},
                       DeckCase{"pulse-count-negative", false},
-                      DeckCase{"wide-values", false}),
+                      DeckCase{"wide-values", false},
+                      DeckCase{"nan-decay", false}),
     test_name);
 
 INSTANTIATE_TEST_SUITE_P(
