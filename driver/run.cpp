@@ -14,6 +14,7 @@
 #include "driver/problem_record.hpp"
 #include "estimate/annealing.hpp"
 #include "estimate/final_results.hpp"
+#include "models/observation_pool.hpp"
 #include "report/record_layout.hpp"
 
 namespace btcfit {
@@ -121,6 +122,9 @@ void run(ProblemRecord& rec, std::FILE* console_in_file,
 int run_program(std::FILE* console_in, std::FILE* console_out,
                 std::FILE* diagnostics) {
   auto rec = std::make_unique<ProblemRecord>();
+  // Worker threads for the observations, started once for the run.
+  ObservationPool pool(ObservationPool::machine_threads());
+  rec->pool = &pool;
   try {
     run(*rec, console_in, console_out);
     return kExitNormal;

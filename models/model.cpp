@@ -2,10 +2,16 @@
 
 #include "models/equilibrium.hpp"
 #include "models/nonequilibrium.hpp"
+#include "models/observation_pool.hpp"
 #include "models/stochastic.hpp"
 
 namespace btcfit {
 namespace {
+
+// The integrating models (codes 3 to 8) cost tens of microseconds per
+// observation, far more than handing observations to another thread; the
+// equilibrium models (a few hundred nanoseconds) always stay serial.
+constexpr int kParallelMinimum = 2;
 
 // Concentration of observation j as the sum of the responses to the pulses
 // that have started by its time. The initial concentration enters only
@@ -32,6 +38,38 @@ double superpose_pulses(ModelWork& w, const PulseGroup& p, double x, double t,
   return c;
 }
 
+struct ObservationContext {
+  const ProblemRecord* rec;
+  const StochasticSetup* setup;
+};
+
+double nonequilibrium_observation(const void* context, ModelWork& w, int j) {
+  const ProblemRecord& rec = *static_cast<const ObservationContext*>(context)->rec;
+  return superpose_pulses(
+      w, rec.pulses, rec.obs.XOBS[j], rec.obs.TOBS[j],
+      [](ModelWork& mw, double& y, double x, double t) { MOD34(mw, y, x, t); });
+}
+
+double stream_tube_observation(const void* context, ModelWork& w, int j) {
+  const auto& c = *static_cast<const ObservationContext*>(context);
+  return stochastic_observation(w, c.rec->pulses, *c.setup, c.rec->obs.XOBS[j],
+                                c.rec->obs.TOBS[j]);
+}
+
+// Evaluates observations 1..NOB with `task`, side by side when the run has
+// worker threads and the model is costly enough for that to pay.
+void evaluate_observations(ProblemRecord& rec, ObservationPool::Task task,
+                           const ObservationContext& context,
+                           std::array<double, MAXOBS + 1>& CCALC) {
+  const int nob = rec.obs.NOB;
+  if (rec.pool != nullptr && rec.pool->participants() > 1 &&
+      nob >= kParallelMinimum) {
+    rec.pool->run(nob, rec.work, task, &context, CCALC);
+    return;
+  }
+  for (int j = 1; j <= nob; ++j) CCALC[j] = task(&context, rec.work, j);
+}
+
 }  // namespace
 
 void MODEL(ProblemRecord& rec, const CoefColumn& B,
@@ -55,17 +93,12 @@ void MODEL(ProblemRecord& rec, const CoefColumn& B,
 
   if (w.MODE >= 5) {
     const StochasticSetup s = begin_stochastic(w, p, B, ncoef);
-    for (int j = 1; j <= nob; ++j) {
-      CCALC[j] = stochastic_observation(w, p, s, obs.XOBS[j], obs.TOBS[j]);
-    }
+    evaluate_observations(rec, stream_tube_observation, {&rec, &s}, CCALC);
     end_stochastic(w);
   } else if (w.MODE >= 3) {
     prepare_nonequilibrium(w, B, ncoef);
-    for (int j = 1; j <= nob; ++j) {
-      CCALC[j] = superpose_pulses(
-          w, p, obs.XOBS[j], obs.TOBS[j],
-          [](ModelWork& mw, double& y, double x, double t) { MOD34(mw, y, x, t); });
-    }
+    evaluate_observations(rec, nonequilibrium_observation, {&rec, nullptr},
+                          CCALC);
   } else {
     const double R = b(3);
     w.VELO = b(1) / R;

@@ -1,0 +1,126 @@
+#include "models/observation_pool.hpp"
+
+#include <sched.h>
+
+#include <algorithm>
+
+namespace btcfit {
+namespace {
+
+// Spins this many rounds before sleeping: the search calls the model again
+// within microseconds, so a short spin saves a wake-up per call.
+constexpr int kSpinRounds = 20000;
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#else
+  std::this_thread::yield();
+#endif
+}
+
+constexpr std::uint64_t kClosed = std::uint64_t(1) << 31;
+constexpr std::uint64_t kJoinedMask = kClosed - 1;
+
+inline std::uint32_t generation_of(std::uint64_t state) {
+  return static_cast<std::uint32_t>(state >> 32);
+}
+
+}  // namespace
+
+int ObservationPool::machine_threads() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  const unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+ObservationPool::ObservationPool(int threads) {
+  for (int i = 1; i < threads; ++i) workers_.emplace_back([this] { worker_loop(); });
+}
+
+ObservationPool::~ObservationPool() {
+  stopping_.store(true, std::memory_order_release);
+  state_.store((std::uint64_t(generation_ + 1) << 32) | kClosed,
+               std::memory_order_release);
+  state_.notify_all();
+  for (auto& t : workers_) t.join();
+}
+
+void ObservationPool::take_observations() {
+  ModelWork work = *source_;
+  const int n = count_;
+  for (;;) {
+    const int j = next_.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (j > n) break;
+    out_[j] = task_(context_, work, j);
+    // Observation numbers are handed out in increasing order, so the one
+    // that takes n takes nothing after it: its fields are those a serial
+    // evaluation ends with.
+    if (j == n) last_work_ = work;
+  }
+}
+
+void ObservationPool::worker_loop() {
+  // Workers start before the first job is published (generation 0).
+  std::uint32_t seen = 0;
+  for (;;) {
+    std::uint64_t s = state_.load(std::memory_order_acquire);
+    for (int spin = 0; generation_of(s) == seen && spin < kSpinRounds; ++spin) {
+      cpu_relax();
+      s = state_.load(std::memory_order_acquire);
+    }
+    while (generation_of(s) == seen) {
+      state_.wait(s, std::memory_order_acquire);
+      s = state_.load(std::memory_order_acquire);
+    }
+    if (stopping_.load(std::memory_order_acquire)) return;
+    seen = generation_of(s);
+    // Join the job unless the caller has closed it already.
+    while ((s & kClosed) == 0 && generation_of(s) == seen) {
+      if (state_.compare_exchange_weak(s, s + 1, std::memory_order_acq_rel,
+                                       std::memory_order_acquire)) {
+        take_observations();
+        finished_.fetch_add(1, std::memory_order_release);
+        finished_.notify_one();
+        break;
+      }
+    }
+  }
+}
+
+void ObservationPool::run(int n, ModelWork& work, Task task, const void* context,
+                          std::array<double, MAXOBS + 1>& out) {
+  if (n <= 0) return;
+  task_ = task;
+  context_ = context;
+  source_ = &work;
+  out_ = out.data();
+  count_ = n;
+  next_.store(0, std::memory_order_relaxed);
+  finished_.store(0, std::memory_order_relaxed);
+  ++generation_;
+  // Publishes the job with the caller as its first participant; the
+  // release orders the fields above before it.
+  state_.store((std::uint64_t(generation_) << 32) | 1, std::memory_order_release);
+  state_.notify_all();
+  take_observations();
+  const std::uint64_t s = state_.fetch_or(kClosed, std::memory_order_acq_rel);
+  const int workers_joined = static_cast<int>(s & kJoinedMask) - 1;
+  int done = finished_.load(std::memory_order_acquire);
+  for (int spin = 0; done < workers_joined && spin < kSpinRounds; ++spin) {
+    cpu_relax();
+    done = finished_.load(std::memory_order_acquire);
+  }
+  while (done < workers_joined) {
+    finished_.wait(done, std::memory_order_acquire);
+    done = finished_.load(std::memory_order_acquire);
+  }
+  work = last_work_;
+}
+
+}  // namespace btcfit
