@@ -120,10 +120,10 @@ void run(ProblemRecord& rec, std::FILE* console_in_file,
 }  // namespace
 
 int run_program(std::FILE* console_in, std::FILE* console_out,
-                std::FILE* diagnostics) {
+                std::FILE* diagnostics, int threads) {
   auto rec = std::make_unique<ProblemRecord>();
   // Worker threads for the observations, started once for the run.
-  ObservationPool pool(ObservationPool::machine_threads());
+  ObservationPool pool(threads);
   rec->pool = &pool;
   try {
     run(*rec, console_in, console_out);

@@ -13,8 +13,9 @@ inline constexpr int kExitIoFailure = 2;  // input/output failure
 
 // Runs one problem with the console on `console_in` / `console_out` and
 // diagnostics on `diagnostics`; files are opened relative to the working
-// directory. Returns the exit status.
+// directory. `threads` threads evaluate the observations of a model call
+// (1: serially). Returns the exit status.
 int run_program(std::FILE* console_in, std::FILE* console_out,
-                std::FILE* diagnostics);
+                std::FILE* diagnostics, int threads);
 
 }  // namespace btcfit

@@ -60,8 +60,9 @@ double CAVG(ModelWork& w, const PulseGroup& p, double v) {
 
   // Log-normal density of v.
   const double d = std::log(v) - w.VLNMU;
-  const double f = std::exp(-std::min(d * d / (2.0 * w.SIGMA * w.SIGMA), EXPCAP)) /
-                   (SQRT2PI * w.SIGMA * v);
+  const double f =
+      std::exp(-std::min(d * d / (2.0 * w.SIGMA * w.SIGMA), EXPCAP)) /
+      (SQRT2PI * w.SIGMA * v);
 
   if (S < SUMFLOOR) S = 0.0;
   if (w.MODE == 2) return S * f * v;

@@ -28,7 +28,7 @@ static_assert(FRONT == 0.8999999761581421);
 static_assert(QFAC == 0.14000000059604645);
 static_assert(QOFF == 0.05000000074505806);
 
-constexpr double EPSREL = 1e-6;   // negligible fraction of the input
+constexpr double EPSREL = 1e-6;    // negligible fraction of the input
 constexpr double XAFLOOR = 1e-10;  // floor of x / alpha under the logarithm
 
 }  // namespace

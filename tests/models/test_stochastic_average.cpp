@@ -15,7 +15,7 @@ using stochastic_test::make_problem;
 using stochastic_test::opaque;
 using stochastic_test::Problem;
 
-constexpr double kSqrt2Pi = 2.5066282746310002;  // sqrt(2 pi)
+constexpr double kSqrt2Pi = 2.5066282746310002;        // sqrt(2 pi)
 constexpr double kSqrt2PiSingle = 2.5066299438476562;  // as the program has it
 
 // Working fields as begin_stochastic leaves them, for an observation at
@@ -57,7 +57,8 @@ double tube_pulse(ModelWork w, const Coefs& c, double v, double CI, double C0,
 double density(const Coefs& c, double v) {
   const double mu = std::log(c.v) - 0.5 * c.sigma * c.sigma;
   const double d = std::log(v) - mu;
-  return std::exp(-d * d / (2.0 * c.sigma * c.sigma)) / (kSqrt2Pi * c.sigma * v);
+  return std::exp(-d * d / (2.0 * c.sigma * c.sigma)) /
+         (kSqrt2Pi * c.sigma * v);
 }
 
 TEST(StochasticAverage, SinglePulseIsTubeSolutionTimesDensity) {
@@ -128,8 +129,8 @@ TEST(StochasticAverage, CleanWaterPulseIsSkipped) {
     // Pulse 3 starts at 4; C0 is set to 0.5 before its start is tested.
     for (double t : {3.0, 5.0, 9.0}) {
       SCOPED_TRACE(testing::Message() << "code " << code << " t " << t);
-      Problem pr = tube_problem(code, c, CI, 1.0,
-                                {{0.0, 1.0}, {2.0, 0.0}, {4.0, 0.5}}, 6.0, 8.0, t);
+      Problem pr = tube_problem(
+          code, c, CI, 1.0, {{0.0, 1.0}, {2.0, 0.0}, {4.0, 0.5}}, 6.0, 8.0, t);
       const double v = 1.1;
       double S = tube_pulse(pr.w, c, v, CI, 1.0, 2.0, t);
       if (t > 4.0) S += tube_pulse(pr.w, c, v, 0.0, 0.5, 2.0, t - 4.0);
@@ -165,18 +166,22 @@ TEST(StochasticAverage, SoluteLoadLastsLongerInSlowTubes) {
 }
 
 // Codes 7 and 8, two inputs: input j lasts CPULSE(j)/(C0 v); C0 stays.
+// At t = 12, the time of the second input, the pulse loop ends: the result
+// holder is not cleared between loads, so going on would count the first
+// load twice.
 TEST(StochasticAverage, SeveralSoluteLoads) {
   Coefs c{};
   c.b4 = 1.0;
   const double CI = 0.1;
   for (int code : {7, 8}) {
-    for (double t : {6.0, 20.0}) {
+    for (double t : {6.0, 12.0, 20.0}) {
       SCOPED_TRACE(testing::Message() << "code " << code << " t " << t);
-      Problem pr =
-          tube_problem(code, c, CI, 2.0, {{1.0, 1.0}, {12.0, 1.5}}, 0.0, 8.0, t);
+      Problem pr = tube_problem(code, c, CI, 2.0, {{1.0, 1.0}, {12.0, 1.5}},
+                                0.0, 8.0, t);
       const double v = 0.9;
       double S = tube_pulse(pr.w, c, v, CI, 2.0, 1.0 / (2.0 * v), t - 1.0);
-      if (t > 12.0) S += tube_pulse(pr.w, c, v, 0.0, 2.0, 1.5 / (2.0 * v), t - 12.0);
+      if (t > 12.0)
+        S += tube_pulse(pr.w, c, v, 0.0, 2.0, 1.5 / (2.0 * v), t - 12.0);
       double expected = S * density(c, v) * (kSqrt2Pi / kSqrt2PiSingle);
       if (code == 8) expected *= v;
       EXPECT_NEAR(CAVG(pr.w, pr.p, v) / expected, 1.0, 1e-13);
@@ -193,8 +198,8 @@ TEST(StochasticAverage, ObservationBeforeFirstInputGivesEmptyRange) {
   c.b4 = 1.0;
   for (double t : {3.0, 5.0}) {
     SCOPED_TRACE(t);
-    Problem pr = tube_problem(7, c, 0.0, 1.0, {{5.0, 1.0}, {9.0, 1.0}}, 0.0,
-                              8.0, t);
+    Problem pr =
+        tube_problem(7, c, 0.0, 1.0, {{5.0, 1.0}, {9.0, 1.0}}, 0.0, 8.0, t);
     for (double v : {0.3, 1.0, 3.0}) EXPECT_EQ(CAVG(pr.w, pr.p, v), 0.0);
     const double VMAX = 3.0;
     double VLO = 0.4;

@@ -42,10 +42,10 @@ TEST(StochasticEvaluation, BeginPreparesTheDistribution) {
                 Row{5, false, 3.0, 1.0}, Row{8, true, 3.0, 2.0}}) {
     SCOPED_TRACE(testing::Message() << "code " << r.code << " several "
                                     << r.several << " CI " << r.CI);
-    Problem pr =
-        r.several ? make_problem(r.code, c, r.CI, r.C0,
-                                 {{0.0, 0.7}, {2.0, 0.0}, {4.0, 0.4}}, 6.0)
-                  : make_problem(r.code, c, r.CI, r.C0);
+    Problem pr = r.several
+                     ? make_problem(r.code, c, r.CI, r.C0,
+                                    {{0.0, 0.7}, {2.0, 0.0}, {4.0, 0.4}}, 6.0)
+                     : make_problem(r.code, c, r.CI, r.C0);
     pr.w.TMLOAD = -5.0;
     const StochasticSetup s = begin_stochastic(pr.w, pr.p, pr.B, kNcoef);
     const ModelWork& w = pr.w;
@@ -95,9 +95,9 @@ double by_hand(ModelWork w, const PulseGroup& p, const StochasticSetup& s,
 // to x by t, from the front (0.9 x/t) and from dispersion (q).
 double front_guess(const ModelWork& w, const StochasticSetup& s, double x,
                    double t) {
-  const double q =
-      0.14000000059604645 * std::log(opaque(std::max(x / w.ALPHA, 1e-10))) * x / t -
-      0.05000000074505806;
+  const double q = 0.14000000059604645 *
+                       std::log(opaque(std::max(x / w.ALPHA, 1e-10))) * x / t -
+                   0.05000000074505806;
   return std::max(w.RFAC * std::min(0.8999999761581421 * x / t, q), s.VMIN);
 }
 
@@ -110,12 +110,13 @@ struct ObsCase {
 };
 
 TEST(StochasticEvaluation, ObservationFollowsGuessLimitAndQuadrature) {
-  for (ObsCase o : {ObsCase{5, 0.0, 1.0, 8.0, 6.0}, ObsCase{5, 0.0, 1.0, 8.0, 14.0},
-                    ObsCase{6, 0.0, 1.6, 8.0, 9.0}, ObsCase{7, 0.0, 1.0, 4.0, 5.0},
-                    ObsCase{8, 0.0, 1.6, 8.0, 30.0}, ObsCase{5, 0.5, 1.0, 8.0, 9.0},
-                    ObsCase{6, 0.5, 1.6, 8.0, 4.0}, ObsCase{8, 0.5, 1.0, 8.0, 12.0}}) {
-    SCOPED_TRACE(testing::Message() << "code " << o.code << " CI " << o.CI
-                                    << " t " << o.t);
+  for (ObsCase o :
+       {ObsCase{5, 0.0, 1.0, 8.0, 6.0}, ObsCase{5, 0.0, 1.0, 8.0, 14.0},
+        ObsCase{6, 0.0, 1.6, 8.0, 9.0}, ObsCase{7, 0.0, 1.0, 4.0, 5.0},
+        ObsCase{8, 0.0, 1.6, 8.0, 30.0}, ObsCase{5, 0.5, 1.0, 8.0, 9.0},
+        ObsCase{6, 0.5, 1.6, 8.0, 4.0}, ObsCase{8, 0.5, 1.0, 8.0, 12.0}}) {
+    SCOPED_TRACE(testing::Message()
+                 << "code " << o.code << " CI " << o.CI << " t " << o.t);
     Coefs c{};
     c.v = o.b1;
     Problem pr = make_problem(o.code, c, o.CI, 1.0);
@@ -169,8 +170,8 @@ TEST(StochasticEvaluation, GuessAtOrAboveVmaxGivesZero) {
   };
   for (Row r : {Row{0.3, 1.5}, Row{0.3, 0.5}, Row{0.0, 10.0}, Row{0.0, 2.0}}) {
     for (int code : {5, 6, 7, 8}) {
-      SCOPED_TRACE(testing::Message() << "code " << code << " sigma "
-                                      << r.sigma << " t " << r.t);
+      SCOPED_TRACE(testing::Message()
+                   << "code " << code << " sigma " << r.sigma << " t " << r.t);
       Coefs c{};
       c.sigma = r.sigma;
       Problem pr = make_problem(code, c, 0.0, 1.0);
@@ -214,13 +215,14 @@ TEST(StochasticEvaluation, ObservationsAreIndependent) {
     c.gamma = 0.01;
     c.mu = 0.005;
     c.b4 = r.code >= 7 ? 1.0 : 2.0;
-    Problem pr = r.several
-                     ? (r.code < 7 ? make_problem(r.code, c, r.CI, 1.0,
-                                                  {{0.0, 1.0}, {3.0, 0.0}, {6.0, 0.6}},
-                                                  9.0)
-                                   : make_problem(r.code, c, r.CI, 1.0,
-                                                  {{0.0, 1.0}, {12.0, 1.5}}))
-                     : make_problem(r.code, c, r.CI, 1.0);
+    Problem pr =
+        r.several
+            ? (r.code < 7
+                   ? make_problem(r.code, c, r.CI, 1.0,
+                                  {{0.0, 1.0}, {3.0, 0.0}, {6.0, 0.6}}, 9.0)
+                   : make_problem(r.code, c, r.CI, 1.0,
+                                  {{0.0, 1.0}, {12.0, 1.5}}))
+            : make_problem(r.code, c, r.CI, 1.0);
     const StochasticSetup s = begin_stochastic(pr.w, pr.p, pr.B, kNcoef);
     const ModelWork start = pr.w;
 

@@ -84,7 +84,8 @@ TEST(StochasticLimit, NothingAboveThresholdGivesEmptyRange) {
     EXPECT_GT(VLO, kVmax);
   }
   // The step factor is the single-precision tenth power, not 0.1 exactly.
-  EXPECT_NE(scan_up(VLO0, std::pow(opaque(kVmax / VLO0), 0.1), 11)[11], pts[11]);
+  EXPECT_NE(scan_up(VLO0, std::pow(opaque(kVmax / VLO0), 0.1), 11)[11],
+            pts[11]);
 }
 
 // Tent: 0 below 1, rising to 0.1 at 1.5, falling to 0 at 2.2.
@@ -224,7 +225,7 @@ TEST(StochasticLimit, UpperScanWithoutPointGoesOnFromWhereItStopped) {
   EXPECT_GT(VLO, 1.0);
   EXPECT_LT(narrow(VLO), kE);
 
-  // Upper part: three scans of 11 points, each followed by the fresh value
+  // Upper limit: three scans of 11 points, each followed by the fresh value
   // and the slope at the point where the scan stopped.
   ASSERT_GE(at.size(), 39u);
   const std::size_t first = at.size() - 39;

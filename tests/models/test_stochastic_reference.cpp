@@ -90,8 +90,9 @@ double full_average(const Problem& pr, int code, const Coefs& c, double x,
     const double u = ua + i * h;
     const double v = std::exp(u);
     // density of v times dv/du = v
-    const double f = std::exp(-(u - mu) * (u - mu) / (2.0 * c.sigma * c.sigma)) /
-                     (sqrt2pi * c.sigma);
+    const double f =
+        std::exp(-(u - mu) * (u - mu) / (2.0 * c.sigma * c.sigma)) /
+        (sqrt2pi * c.sigma);
     double g = tube(pr, code, c, v, x, t) * f;
     if (code % 2 == 0) g *= v / c.v;  // flux: velocity-weighted over mean
     sum += (i == 0 || i == n ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0)) * g;
@@ -119,25 +120,67 @@ Coefs coefs(double v, double alpha, double R, double b4, double mu,
 class StochasticReference : public ::testing::TestWithParam<int> {};
 
 const RefCase kCases[] = {
-    {"pulse resident", 5, coefs(1.0, 0.15, 1.4, 2.0, 0.0, 0.0, 0.3), 0.0, {},
-     0, 0.0, 2e-6, 1.5e-5},
-    {"pulse flux", 6, coefs(1.0, 0.15, 1.4, 2.0, 0.0, 0.0, 0.3), 0.0, {}, 0,
-     0.0, 2e-6, 1.5e-5},
-    {"two loads flux", 8, coefs(1.0, 0.2, 1.5, 1.0, 0.0, 0.0, 0.4), 0.0,
-     {{{0.0, 1.0}, {12.0, 1.5}}}, 2, 0.0, 2e-6, 1.5e-5},
-    {"one load decay", 7, coefs(1.0, 0.2, 1.5, 1.5, 0.02, 0.0, 0.4), 0.0, {},
-     0, 0.0, 2e-6, 1.5e-5},
-    {"CI resident", 5, coefs(1.2, 0.1, 1.6, 2.0, 0.0, 0.0, 0.5), 0.3, {}, 0,
-     0.0, 5e-5, 0.0},
-    {"three pulses flux", 6, coefs(0.9, 0.1, 1.5, 2.0, 0.0, 0.0, 0.45), 0.0,
-     {{{0.0, 1.0}, {2.0, 0.0}, {5.0, 0.5}}}, 3, 8.0, 1e-4, 0.0},
+    {"pulse resident",
+     5,
+     coefs(1.0, 0.15, 1.4, 2.0, 0.0, 0.0, 0.3),
+     0.0,
+     {},
+     0,
+     0.0,
+     2e-6,
+     1.5e-5},
+    {"pulse flux",
+     6,
+     coefs(1.0, 0.15, 1.4, 2.0, 0.0, 0.0, 0.3),
+     0.0,
+     {},
+     0,
+     0.0,
+     2e-6,
+     1.5e-5},
+    {"two loads flux",
+     8,
+     coefs(1.0, 0.2, 1.5, 1.0, 0.0, 0.0, 0.4),
+     0.0,
+     {{{0.0, 1.0}, {12.0, 1.5}}},
+     2,
+     0.0,
+     2e-6,
+     1.5e-5},
+    {"one load decay",
+     7,
+     coefs(1.0, 0.2, 1.5, 1.5, 0.02, 0.0, 0.4),
+     0.0,
+     {},
+     0,
+     0.0,
+     2e-6,
+     1.5e-5},
+    {"CI resident",
+     5,
+     coefs(1.2, 0.1, 1.6, 2.0, 0.0, 0.0, 0.5),
+     0.3,
+     {},
+     0,
+     0.0,
+     5e-5,
+     0.0},
+    {"three pulses flux",
+     6,
+     coefs(0.9, 0.1, 1.5, 2.0, 0.0, 0.0, 0.45),
+     0.0,
+     {{{0.0, 1.0}, {2.0, 0.0}, {5.0, 0.5}}},
+     3,
+     8.0,
+     1e-4,
+     0.0},
 };
 
 TEST_P(StochasticReference, MatchesFullAverage) {
   const RefCase& rc = kCases[GetParam()];
   SCOPED_TRACE(rc.name);
-  Problem pr = make_problem(rc.code, rc.c, rc.CI, 1.0, rc.pulses.data(), rc.npulse,
-                            rc.last_end);
+  Problem pr = make_problem(rc.code, rc.c, rc.CI, 1.0, rc.pulses.data(),
+                            rc.npulse, rc.last_end);
   const Problem before = pr;
   const StochasticSetup s = begin_stochastic(pr.w, pr.p, pr.B, kNcoef);
   double largest = 0.0;

@@ -57,8 +57,7 @@ inline Problem make_problem(int code, const Coefs& c, double CI, double C0,
     }
     if (code <= 6) pr.p.TPULSE[n + 1] = last_end;
   }
-  const double b[kNcoef] = {c.v,  c.alpha, c.R,    c.b4,
-                            c.mu, c.gamma, c.sigma};
+  const double b[kNcoef] = {c.v, c.alpha, c.R, c.b4, c.mu, c.gamma, c.sigma};
   for (int k = 1; k <= kNcoef; ++k) pr.B[kNcoef + k - 1] = b[k - 1];
   // Dispatcher entry.
   pr.p.CISAVE = pr.w.CI;

@@ -1,0 +1,44 @@
+// A breakthrough-curve plot as an SVG document: the observed values of
+// each series as points and the fitted curve of the same series as a line
+// in the series' colour, with labelled axes and a legend.
+//
+// Structure, for programs that read the file: every series is one
+//   <g class="series" data-label="...">
+// holding one <path class="fit"> (the fitted curve) and one
+// <circle class="obs"> per observation.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace btcfit::stats {
+
+struct PlotSeries {
+  std::string label;  // legend text, e.g. "x = 30"
+  std::vector<double> obs_x, obs_y;      // observations
+  std::vector<double> curve_x, curve_y;  // fitted curve on a fine grid
+};
+
+struct Figure {
+  std::string title;
+  std::string subtitle;  // a smaller second line under the title
+  std::string x_label;
+  std::string y_label;
+  std::vector<PlotSeries> series;
+  int width = 820;
+  int height = 520;
+};
+
+// Round tick positions covering [lo, hi]: steps of 1, 2 or 5 times a
+// power of ten, about `target` of them.
+std::vector<double> nice_ticks(double lo, double hi, int target = 6);
+
+// The colour of series i (cycles through a fixed palette).
+std::string series_colour(std::size_t i);
+
+std::string render_svg(const Figure& figure);
+
+// Text escaped for XML character data and attribute values.
+std::string xml_escape(const std::string& text);
+
+}  // namespace btcfit::stats
