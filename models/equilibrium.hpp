@@ -12,4 +12,9 @@ namespace btcfit {
 // resident) from `w`. Y is written only when T > 0.
 void MOD12(const ModelWork& w, double& Y, double X, double T);
 
+// MOD12 on two tubes (w1 into Y1, w2 into Y2) at the same X and T, with the
+// result bits of two separate calls; the two are evaluated side by side.
+void MOD12_pair(const ModelWork& w1, double& Y1, const ModelWork& w2, double& Y2, double X,
+                double T);
+
 }  // namespace btcfit

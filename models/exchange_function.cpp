@@ -12,7 +12,10 @@
 // carried in double arithmetic.
 #include "models/exchange_function.hpp"
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "models/exponential_erfc.hpp"
@@ -138,6 +141,194 @@ double GOLD(double a, double b) {
 
   if (a < b) r = eps + 1.0 - r;
   return r;
+}
+
+namespace {
+
+// Smallest argument (and first term) taken by the side-by-side series.
+constexpr double kSmallest = 0x1p-990;
+
+// Start of the double series for one argument pair, exactly as GOLD forms
+// it. False when GOLD takes another way (saturation, zero product,
+// expansion), and for the pairs left to GOLD itself: an argument below
+// 2^-990 (or NaN), a first term v below 2^-990 (v = 1 + (m - 1) can round
+// to 0), or no term at all.
+struct SeriesStart {
+  double M, m, N, s, v;
+};
+
+inline bool series_start(double a, double b, SeriesStart& st) {
+  if (!(a >= kSmallest && b >= kSmallest)) return false;
+  const double x = 2.0 * std::sqrt(std::max(a * b, 0.0));
+  const double d = a + b - x;
+  if (d > 17.0) return false;
+  if (x == 0.0) return false;
+  const double M = std::max(a, b);
+  const double m = std::min(a, b);
+  const double N = std::trunc(kTermFactor * M + 2.0 * m + 11.0);
+  if (!(N <= 25.0 && N >= 1.0)) return false;
+  const int s = (a < b) ? 1 : 0;
+  const double v = 1.0 + s * (m - 1.0);
+  if (!(v >= kSmallest)) return false;
+  st.M = M;
+  st.m = m;
+  st.N = N;
+  st.s = s;
+  st.v = v;
+  return true;
+}
+
+// An empty lane: no term changes its sum.
+constexpr SeriesStart kEmptyLane = {0.0, 0.0, 1.0, 0.0, 1.0};
+
+// J from the series sum, as GOLD ends the series branch (eps = 0 there).
+inline double series_result(double a, double b, double S) {
+  const double eps = 0.0;
+  double r = S * EXF(-a - b, 0.0);
+  if (a < b) r = eps + 1.0 - r;
+  return r;
+}
+
+// The stopping test compares the rounded quotient (Snew - S)/Snew with
+// 1e-8. Here M, m and v are at least 2^-990, all terms are non-negative
+// and the sums stay between 2^-990 and e^60 (also in lanes whose series
+// has ended and that go on forming terms, at most 25 in all, unused; an
+// empty lane has T = 1, D = 0), so Snew = T lies in [2^-990, 2^1000] and
+// D = Snew - S >= 0. Each rounded product below is off
+// by at most half an ulp. D below the rounded product T*(1e-8 - 16 ulp)
+// puts the quotient below the double just under 1e-8, so that it rounds
+// below 1e-8; D at or above the rounded product T*(1e-8 + 16 ulp) puts it
+// above 1e-8, so that it does not round below. Only in between is the
+// quotient itself formed.
+constexpr double kStop = 1e-8;
+constexpr double kStopBelow = kStop - 0x1p-75;  // ulp(1e-8) = 2^-79
+constexpr double kStopAbove = kStop + 0x1p-75;
+static_assert(kStop - kStopBelow == 0x1p-75 && kStopAbove - kStop == 0x1p-75);
+static_assert(kStop > 0x1p-27 && kStop < 0x1p-26);
+
+// below: the lanes where the quotient D/T certainly rounds below 1e-8;
+// settled: below, or certainly not.
+inline void settle(__m128d D, __m128d T, __m128d& below, __m128d& settled) {
+  below = _mm_cmplt_pd(D, _mm_mul_pd(T, _mm_set1_pd(kStopBelow)));
+  const __m128d above = _mm_cmpge_pd(D, _mm_mul_pd(T, _mm_set1_pd(kStopAbove)));
+  settled = _mm_or_pd(below, above);
+}
+
+inline __m128d quotient_below(__m128d D, __m128d T) {
+  return _mm_cmplt_pd(_mm_div_pd(D, T), _mm_set1_pd(kStop));
+}
+
+// Two series side by side, one per lane: terms u = M^k/k!, partial sums U,
+// v = m^(k+s)/(k+s)!, sum S. A lane is active until its series has ended;
+// its S then no longer changes.
+struct SeriesPair {
+  __m128d u, U, v, S, active;
+};
+
+// Term k of both series up to the stopping test, in GOLD's order of
+// operations: u = u*M/k; U = U + u; v = v*m/(k + s); Snew = S + U*v.
+// Returns Snew; D = Snew - S; below and settled as from settle().
+inline __m128d next_sum(SeriesPair& p, const SeriesStart* st, __m128d k, __m128d& D,
+                        __m128d& below, __m128d& settled) {
+  const __m128d M = _mm_set_pd(st[1].M, st[0].M);
+  const __m128d m = _mm_set_pd(st[1].m, st[0].m);
+  const __m128d s = _mm_set_pd(st[1].s, st[0].s);
+  p.u = _mm_div_pd(_mm_mul_pd(p.u, M), k);
+  p.U = _mm_add_pd(p.U, p.u);
+  p.v = _mm_div_pd(_mm_mul_pd(p.v, m), _mm_add_pd(k, s));
+  const __m128d Snew = _mm_add_pd(p.S, _mm_mul_pd(p.U, p.v));
+  D = _mm_sub_pd(Snew, p.S);
+  settle(D, Snew, below, settled);
+  return Snew;
+}
+
+// The series ends after term N or when the quotient is below 1e-8; S takes
+// Snew in the lanes that were active.
+inline void end_term(SeriesPair& p, const SeriesStart* st, __m128d k, __m128d Snew, __m128d stop) {
+  const __m128d N = _mm_set_pd(st[1].N, st[0].N);
+  const __m128d ends = _mm_and_pd(p.active, _mm_or_pd(stop, _mm_cmpge_pd(k, N)));
+  p.S = _mm_or_pd(_mm_and_pd(p.active, Snew), _mm_andnot_pd(p.active, p.S));
+  p.active = _mm_andnot_pd(ends, p.active);
+}
+
+// Term k of both series.
+inline void add_term(SeriesPair& p, const SeriesStart* st, __m128d k) {
+  __m128d D, below, settled;
+  const __m128d Snew = next_sum(p, st, k, D, below, settled);
+  if (_mm_movemask_pd(settled) != 3) below = quotient_below(D, Snew);
+  end_term(p, st, k, Snew, below);
+}
+
+inline SeriesPair start_pair(const SeriesStart* st, int live) {
+  SeriesPair p;
+  const double on = std::bit_cast<double>(~0ull);
+  p.u = _mm_set1_pd(1.0);
+  p.U = p.u;
+  p.v = _mm_set_pd(st[1].v, st[0].v);
+  p.S = p.v;
+  p.active = _mm_set_pd(live > 1 ? on : 0.0, live > 0 ? on : 0.0);
+  return p;
+}
+
+// Sums S[j] of the four series st[j]; lanes from count on are empty.
+inline void sum_series(const SeriesStart* st, int count, double* S) {
+  // Two pairs side by side, so that the divisions of one overlap those of
+  // the other.
+  SeriesPair p0 = start_pair(st, count);
+  SeriesPair p1 = start_pair(st + 2, count - 2);
+  const __m128d one = _mm_set1_pd(1.0);
+  __m128d k = one;
+  do {
+    add_term(p0, st, k);
+    add_term(p1, st + 2, k);
+    k = _mm_add_pd(k, one);
+  } while (_mm_movemask_pd(_mm_or_pd(p0.active, p1.active)) != 0);
+  _mm_storeu_pd(S, p0.S);
+  _mm_storeu_pd(S + 2, p1.S);
+}
+
+}  // namespace
+
+namespace gold_detail {
+
+void series_stops(const double* D, const double* T, bool* stop) {
+  __m128d below, settled;
+  const __m128d d = _mm_loadu_pd(D), t = _mm_loadu_pd(T);
+  settle(d, t, below, settled);
+  if (_mm_movemask_pd(settled) != 3) below = quotient_below(d, t);
+  const int mask = _mm_movemask_pd(below);
+  stop[0] = (mask & 1) != 0;
+  stop[1] = (mask & 2) != 0;
+}
+
+}  // namespace gold_detail
+
+void GOLD_batch(const double* a, const double* b, double* r, int n) {
+  // Argument pairs that take the series are gathered, in order, and summed
+  // four at a time; every other pair is evaluated by GOLD.
+  constexpr int kGroup = 4;
+  SeriesStart st[kGroup];
+  int at[kGroup];
+  int held = 0;
+  const auto sum_held = [&] {
+    double S[kGroup];
+    for (int j = held; j < kGroup; ++j) st[j] = kEmptyLane;
+    sum_series(st, held, S);
+    for (int j = 0; j < held; ++j) {
+      const int i = at[j];
+      r[i] = series_result(a[i], b[i], S[j]);
+    }
+    held = 0;
+  };
+  for (int i = 0; i < n; ++i) {
+    if (series_start(a[i], b[i], st[held])) {
+      at[held] = i;
+      if (++held == kGroup) sum_held();
+    } else {
+      r[i] = GOLD(a[i], b[i]);
+    }
+  }
+  if (held > 0) sum_held();
 }
 
 }  // namespace btcfit

@@ -61,13 +61,13 @@ void prepare_nonequilibrium(ModelWork& w, const CoefColumn& B, int NCOEF) {
   w.PAR6 = b(6);
 }
 
-double CC0(const ModelWork& w, double tau) {
+namespace {
+
+// Equilibrium-phase response g at tau (before the cut-off).
+inline double phase_response(const ModelWork& w, double tau) {
   const double Z = w.XCUR;
-  const double theta = w.TCUR;
   const double bR = w.PAR5;
   const double P = w.DISP;
-  const double omega = w.PAR6;
-  const double R = w.RFAC;
 
   const double E1 = EXF(-P * ((bR * Z - tau) * (bR * Z - tau)) / (4.0 * bR * tau), 0.0);
   double g;
@@ -77,8 +77,57 @@ double CC0(const ModelWork& w, double tau) {
     g = kInvSqrtPi * std::sqrt(P / (bR * tau)) * E1 -
         (P / (2.0 * bR)) * EXF(P * Z, (bR * Z + tau) * 0.5 * std::sqrt(P / (bR * tau)));
   }
+  return g;
+}
+
+// Arguments of J at tau.
+inline double exchange_a(const ModelWork& w, double tau) {
+  return w.PAR6 * tau / w.PAR5;
+}
+inline double exchange_b(const ModelWork& w, double tau) {
+  return w.PAR6 * (w.TCUR - tau) / (w.RFAC - w.PAR5);
+}
+
+// The integrand for ROMB, with the batch evaluation.
+struct PhaseIntegrand {
+  const ModelWork& w;
+  double operator()(double tau) const { return CC0(w, tau); }
+  void batch(const double* tau, double* f, int n) const { CC0_batch(w, tau, f, n); }
+};
+
+}  // namespace
+
+double CC0(const ModelWork& w, double tau) {
+  const double g = phase_response(w, tau);
   if (g < kCutoff) return 0.0;
-  return g * GOLD(omega * tau / bR, omega * (theta - tau) / (R - bR));
+  return g * GOLD(exchange_a(w, tau), exchange_b(w, tau));
+}
+
+void CC0_batch(const ModelWork& w, const double* tau, double* f, int n) {
+  // The phase response one by one; J for the abscissae above the cut-off
+  // in one batch.
+  constexpr int kChunk = 128;
+  double g[kChunk], ja[kChunk], jb[kChunk], J[kChunk];
+  int at[kChunk];
+  for (int start = 0; start < n; start += kChunk) {
+    const int count = std::min(kChunk, n - start);
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+      const double t = tau[start + i];
+      const double gi = phase_response(w, t);
+      if (gi < kCutoff) {
+        f[start + i] = 0.0;
+        continue;
+      }
+      g[kept] = gi;
+      ja[kept] = exchange_a(w, t);
+      jb[kept] = exchange_b(w, t);
+      at[kept] = start + i;
+      ++kept;
+    }
+    GOLD_batch(ja, jb, J, kept);
+    for (int j = 0; j < kept; ++j) f[at[j]] = g[j] * J[j];
+  }
 }
 
 void MOD34(ModelWork& w, double& CP, double X, double T) {
@@ -105,7 +154,7 @@ void MOD34(ModelWork& w, double& CP, double X, double T) {
     }
   }
 
-  const auto integrand = [&w](double tau) { return CC0(w, tau); };
+  const PhaseIntegrand integrand{w};
 
   double I = 0.0;
   for (int k = 1; k <= 2; ++k) {
@@ -130,8 +179,11 @@ void MOD34(ModelWork& w, double& CP, double X, double T) {
       double Gsum = 0.0;
       if (a == 0.0) {
         const double ts = kSplit * b;
+        double tau[5], f[5];
+        for (int i = 0; i < 5; ++i) tau[i] = ts * kGaussX[i];
+        CC0_batch(w, tau, f, 5);
         double sum = 0.0;
-        for (int i = 0; i < 5; ++i) sum = sum + kGaussW[i] * CC0(w, ts * kGaussX[i]);
+        for (int i = 0; i < 5; ++i) sum = sum + kGaussW[i] * f[i];
         Gsum = ts * sum;
         a = ts;
       }

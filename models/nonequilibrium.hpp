@@ -19,4 +19,8 @@ void MOD34(ModelWork& w, double& CP, double X, double T);
 // XCUR and TCUR as MOD34 left them.
 double CC0(const ModelWork& w, double tau);
 
+// f[i] = CC0(w, tau[i]) for i < n, bit for bit, with the J values of the
+// batch evaluated side by side. No allocation.
+void CC0_batch(const ModelWork& w, const double* tau, double* f, int n);
+
 }  // namespace btcfit

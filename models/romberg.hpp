@@ -11,7 +11,10 @@ namespace btcfit {
 // F is never evaluated at B). S = 0 and no call of F when A >= B.
 //
 // F is any callable double(double); it is a template parameter so that the
-// integrand is inlined into the loop.
+// integrand is inlined into the loop. An F that also has a member
+// batch(const double* x, double* f, int n) is called through it only: once
+// for the abscissae of levels 1 to 5 (always needed), then once per further
+// level, with the same abscissae and the same order of summation.
 template <class Integrand>
 void ROMB(Integrand&& F, double& S, double A, double B);
 

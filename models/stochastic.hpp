@@ -12,6 +12,12 @@ namespace btcfit {
 // CI (restored) and C0.
 double CAVG(ModelWork& w, const PulseGroup& p, double v);
 
+// CAVG at v1 into c1, then at v2 into c2: the results and the working
+// fields left in `w` are those of the two calls in this order; the two
+// tubes are evaluated side by side.
+void CAVG_pair(ModelWork& w, const PulseGroup& p, double v1, double v2, double& c1,
+               double& c2);
+
 // Velocity range [VLO, VHI] outside which CAVG is negligible for the
 // observation in XCUR, TCUR. VLO is the first guess on entry. Returns at once
 // without setting anything when VLO >= VMAX.

@@ -31,6 +31,20 @@ static_assert(QOFF == 0.05000000074505806);
 constexpr double EPSREL = 1e-6;    // negligible fraction of the input
 constexpr double XAFLOOR = 1e-10;  // floor of x / alpha under the logarithm
 
+// The stream-tube integrand for ROMB: one velocity at a time, or the new
+// velocities of a level two at a time (the same values, computed side by
+// side), in increasing order.
+struct TubeIntegrand {
+  ModelWork& w;
+  const PulseGroup& p;
+  double operator()(double v) const { return CAVG(w, p, v); }
+  void batch(const double* v, double* f, int n) const {
+    int i = 0;
+    for (; i + 1 < n; i += 2) CAVG_pair(w, p, v[i], v[i + 1], f[i], f[i + 1]);
+    if (i < n) f[i] = CAVG(w, p, v[i]);
+  }
+};
+
 }  // namespace
 
 StochasticSetup begin_stochastic(ModelWork& w, const PulseGroup& p,
@@ -87,7 +101,7 @@ double stochastic_observation(ModelWork& w, const PulseGroup& p,
   if (VLO >= s.VMAX) return 0.0;
 
   double C = 0.0;
-  ROMB([&w, &p](double v) { return CAVG(w, p, v); }, C, VLO, VHI);
+  ROMB(TubeIntegrand{w, p}, C, VLO, VHI);
   if (w.MODE == 2) C = C / s.B1;  // flux average over the mean velocity
   return C;
 }

@@ -1,0 +1,269 @@
+// The tube solution MOD12 and the stream-tube integrand CAVG give the bits
+// of the one-call-at-a-time evaluation for random working fields.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "models/equilibrium.hpp"
+#include "models/romberg.hpp"
+#include "models/stochastic_limit.hpp"
+#include "models/stochastic.hpp"
+#include "test_stochastic_setup.hpp"
+#include "tube_reference.hpp"
+
+namespace btcfit {
+namespace {
+
+std::uint64_t bits(double x) {
+  std::uint64_t u;
+  std::memcpy(&u, &x, sizeof u);
+  return u;
+}
+
+// Bits of a result, with every NaN mapped to one value: when several NaN
+// operands meet in a sum or a product, which one survives (sign and payload)
+// follows the operand order the compiler picks for the commutative
+// operation, not the source; the report prints any NaN as "NaN".
+std::uint64_t value_bits(double x) {
+  return std::isnan(x) ? bits(std::numeric_limits<double>::quiet_NaN()) : bits(x);
+}
+
+class Draw {
+ public:
+  explicit Draw(std::uint64_t seed) : rng_(seed) {}
+  double uni(double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng_);
+  }
+  double logu(double lo, double hi) { return std::exp(uni(std::log(lo), std::log(hi))); }
+  bool one_in(int n) { return rng_() % n == 0; }
+  int below(int n) { return static_cast<int>(rng_() % n); }
+
+ private:
+  std::mt19937_64 rng_;
+};
+
+ModelWork random_tube(Draw& d) {
+  ModelWork w;
+  w.CI = d.one_in(2) ? 0.0 : d.uni(0.0, 2.0);
+  w.C0 = d.one_in(8) ? 0.0 : d.uni(-1.0, 5.0);
+  w.VELO = d.logu(1e-3, 1e2);
+  w.DISP = d.logu(1e-3, 10.0) * w.VELO;
+  w.TPUL = d.one_in(10) ? -d.uni(0.0, 5.0) : d.logu(1e-3, 50.0);
+  w.PAR5 = d.one_in(3) ? d.logu(1e-4, 2.0) : 0.0;
+  w.PAR6 = d.one_in(3) ? d.uni(-1.0, 1.0) : 0.0;
+  w.MODE = d.one_in(2) ? 2 : 1;
+  return w;
+}
+
+TEST(TubeExactness, Mod12MatchesTheScalarPassesBitForBit) {
+  Draw d(21);
+  for (int n = 0; n < 1000000; ++n) {
+    const ModelWork w = random_tube(d);
+    const double X = d.one_in(50) ? 0.0 : d.logu(1e-3, 200.0);
+    double T;
+    switch (d.below(6)) {
+      case 0: T = -d.uni(0.0, 10.0); break;
+      case 1: T = d.one_in(2) ? 0.0 : w.TPUL; break;
+      case 2: T = w.TPUL * d.uni(0.0, 1.0); break;   // inside the pulse
+      case 3: T = w.TPUL + d.logu(1e-6, 1e3); break;  // after it
+      default: T = d.logu(1e-4, 1e3); break;
+    }
+    const double Yin = d.uni(-3.0, 3.0);
+    double Y = Yin, Yref = Yin;
+    MOD12(w, Y, X, T);
+    tube_reference::MOD12_reference(w, Yref, X, T);
+    ASSERT_EQ(bits(Y), bits(Yref)) << "n=" << n << " X=" << X << " T=" << T
+                                   << " v=" << w.VELO << " D=" << w.DISP
+                                   << " T0=" << w.TPUL << " mu=" << w.PAR5
+                                   << " gamma=" << w.PAR6 << " mode=" << w.MODE;
+  }
+}
+
+TEST(TubeExactness, Mod12SpecialArguments) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double vals[] = {0.0, -0.0, 1e-300, 1.0, 3.0, 1e5, inf, -inf, nan, -2.0};
+  for (double v : {1e-3, 1.0, 40.0})
+    for (double T0 : {0.0, 1.0, -1.0, inf, nan})
+      for (double X : vals)
+        for (double T : vals)
+          for (int mode : {1, 2})
+            for (double mu : {0.0, 0.5})
+              for (double gamma : {0.0, 0.25}) {
+                ModelWork w;
+                w.CI = 0.5;
+                w.C0 = 2.0;
+                w.VELO = v;
+                w.DISP = 0.3 * v;
+                w.TPUL = T0;
+                w.PAR5 = mu;
+                w.PAR6 = gamma;
+                w.MODE = mode;
+                double Y = 0.75, Yref = 0.75;
+                MOD12(w, Y, X, T);
+                tube_reference::MOD12_reference(w, Yref, X, T);
+                ASSERT_EQ(value_bits(Y), value_bits(Yref)) << X << " " << T << " " << T0;
+              }
+}
+
+using stochastic_test::Coefs;
+using stochastic_test::make_problem;
+using stochastic_test::Problem;
+
+// Working fields of the stream-tube integrand as begin_stochastic and the
+// observation loop leave them.
+Problem random_problem(Draw& d, int code) {
+  Coefs c;
+  c.v = d.logu(0.1, 10.0);
+  c.alpha = d.logu(1e-3, 2.0);
+  c.R = d.uni(1.0, 3.0);
+  c.b4 = d.logu(0.1, 10.0);
+  c.mu = d.one_in(3) ? d.logu(1e-4, 1.0) : 0.0;
+  c.gamma = d.one_in(3) ? d.uni(0.0, 0.5) : 0.0;
+  c.sigma = d.logu(0.05, 1.5);
+  const double CI = d.one_in(2) ? 0.0 : d.uni(0.0, 1.0);
+  const double C0 = d.uni(0.5, 2.0);
+  Problem pr;
+  const int npulse = d.below(4);  // 0: a single pulse
+  stochastic_test::Pulse pulses[3];
+  double t = 0.0;
+  for (int j = 0; j < npulse; ++j) {
+    pulses[j].time = t;
+    pulses[j].conc = d.one_in(4) ? 0.0 : d.uni(0.1, 3.0);
+    t += d.logu(0.2, 10.0);
+  }
+  pr = make_problem(code, c, CI, C0, pulses, npulse, t);
+  begin_stochastic(pr.w, pr.p, pr.B, stochastic_test::kNcoef);
+  pr.w.XCUR = d.logu(0.05, 100.0);
+  pr.w.TCUR = d.logu(0.05, 200.0);
+  return pr;
+}
+
+TEST(TubeExactness, CavgMatchesTheScalarIntegrandBitForBit) {
+  Draw d(31);
+  for (int n = 0; n < 20000; ++n) {
+    const int code = 5 + d.below(4);
+    Problem pr = random_problem(d, code);
+    for (int k = 0; k < 20; ++k) {
+      const double v = std::exp(pr.w.VLNMU + d.uni(-5.0, 5.0) * pr.w.SIGMA);
+      ModelWork w = pr.w, wref = pr.w;
+      const double got = CAVG(w, pr.p, v);
+      const double ref = tube_reference::CAVG_reference(wref, pr.p, v);
+      ASSERT_EQ(bits(got), bits(ref)) << "n=" << n << " code=" << code << " v=" << v;
+      ASSERT_EQ(bits(w.VELO), bits(wref.VELO));
+      ASSERT_EQ(bits(w.DISP), bits(wref.DISP));
+      ASSERT_EQ(bits(w.TPUL), bits(wref.TPUL));
+      ASSERT_EQ(bits(w.CI), bits(wref.CI));
+      ASSERT_EQ(bits(w.C0), bits(wref.C0));
+    }
+  }
+}
+
+
+TEST(TubeExactness, Mod12PairMatchesTwoScalarCallsBitForBit) {
+  Draw d(22);
+  for (int n = 0; n < 500000; ++n) {
+    ModelWork w1 = random_tube(d);
+    ModelWork w2 = random_tube(d);
+    if (d.one_in(2)) {  // tubes of one model: only v, D and T0 differ
+      w2.PAR5 = w1.PAR5;
+      w2.PAR6 = w1.PAR6;
+      w2.MODE = w1.MODE;
+      w2.CI = w1.CI;
+      w2.C0 = w1.C0;
+    }
+    const double X = d.logu(1e-3, 200.0);
+    const double T = d.one_in(10) ? -d.uni(0.0, 10.0) : d.logu(1e-4, 1e3);
+    double Y1 = d.uni(-3.0, 3.0), Y2 = d.uni(-3.0, 3.0);
+    double R1 = Y1, R2 = Y2;
+    MOD12_pair(w1, Y1, w2, Y2, X, T);
+    tube_reference::MOD12_reference(w1, R1, X, T);
+    tube_reference::MOD12_reference(w2, R2, X, T);
+    ASSERT_EQ(value_bits(Y1), value_bits(R1)) << "n=" << n;
+    ASSERT_EQ(value_bits(Y2), value_bits(R2)) << "n=" << n;
+  }
+}
+
+TEST(TubeExactness, CavgPairMatchesTwoScalarCallsBitForBit) {
+  Draw d(32);
+  for (int n = 0; n < 20000; ++n) {
+    const int code = 5 + d.below(4);
+    Problem pr = random_problem(d, code);
+    for (int k = 0; k < 10; ++k) {
+      const double v1 = std::exp(pr.w.VLNMU + d.uni(-5.0, 5.0) * pr.w.SIGMA);
+      const double v2 = d.one_in(8) ? v1 : std::exp(pr.w.VLNMU + d.uni(-5.0, 5.0) * pr.w.SIGMA);
+      ModelWork w = pr.w, wref = pr.w;
+      if (d.one_in(4)) {  // CI on entry other than CISAVE
+        w.CI = 0.25;
+        wref.CI = 0.25;
+      }
+      double c1, c2;
+      CAVG_pair(w, pr.p, v1, v2, c1, c2);
+      const double r1 = tube_reference::CAVG_reference(wref, pr.p, v1);
+      const double r2 = tube_reference::CAVG_reference(wref, pr.p, v2);
+      ASSERT_EQ(value_bits(c1), value_bits(r1)) << "n=" << n << " code=" << code;
+      ASSERT_EQ(value_bits(c2), value_bits(r2)) << "n=" << n << " code=" << code;
+      ASSERT_EQ(std::memcmp(&w, &wref, sizeof w), 0) << "working fields, n=" << n;
+    }
+  }
+}
+
+// The stream-tube observation as evaluated one integrand call at a time.
+double observation_reference(ModelWork& w, const PulseGroup& p, const StochasticSetup& s,
+                             double x, double t) {
+  w.XCUR = x;
+  w.TCUR = t;
+  double VLO;
+  if (w.CI > 0.0) {
+    VLO = s.VMIN;
+  } else {
+    const double q = double(0.14f) * std::log(std::max(w.XCUR / w.ALPHA, 1e-10)) *
+                         w.XCUR / w.TCUR -
+                     double(0.05f);
+    VLO = std::max(w.RFAC * std::min(double(0.9f) * w.XCUR / w.TCUR, q), s.VMIN);
+  }
+  double VHI = 0.0;
+  auto g = [&w, &p](double v) { return tube_reference::CAVG_reference(w, p, v); };
+  limit_search(g, VLO, VHI, s.VMAX, s.EPS);
+  if (VLO >= s.VMAX) return 0.0;
+  double C = 0.0;
+  ROMB(g, C, VLO, VHI);
+  if (w.MODE == 2) C = C / s.B1;
+  return C;
+}
+
+TEST(TubeExactness, ObservationsMatchTheOneCallAtATimeEvaluation) {
+  Draw d(41);
+  for (int n = 0; n < 400; ++n) {
+    const int code = 5 + d.below(4);
+    Coefs c;
+    c.v = d.logu(0.2, 5.0);
+    c.alpha = d.logu(0.01, 1.0);
+    c.R = d.uni(1.0, 2.0);
+    c.b4 = d.logu(0.5, 5.0);
+    c.mu = d.one_in(4) ? d.logu(1e-3, 0.3) : 0.0;
+    c.gamma = d.one_in(4) ? d.uni(0.0, 0.2) : 0.0;
+    c.sigma = d.logu(0.1, 1.0);
+    Problem pr = make_problem(code, c, d.one_in(3) ? 0.1 : 0.0, 1.0,
+                              {{0.0, 1.0}, {d.uni(1.0, 10.0), d.uni(0.0, 2.0)}},
+                              d.uni(10.0, 20.0));
+    if (d.one_in(2)) pr = make_problem(code, c, 0.0, 1.0);
+    const StochasticSetup s = begin_stochastic(pr.w, pr.p, pr.B, stochastic_test::kNcoef);
+    ModelWork w = pr.w, wref = pr.w;
+    for (int k = 0; k < 5; ++k) {
+      const double x = d.logu(0.5, 50.0);
+      const double t = d.logu(0.5, 100.0);
+      const double got = stochastic_observation(w, pr.p, s, x, t);
+      const double ref = observation_reference(wref, pr.p, s, x, t);
+      ASSERT_EQ(value_bits(got), value_bits(ref)) << "n=" << n << " code=" << code;
+      ASSERT_EQ(std::memcmp(&w, &wref, sizeof w), 0) << "working fields, n=" << n;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace btcfit
