@@ -41,17 +41,18 @@ struct PoolCase {
   int mode;
   std::array<double, 7> coefficients;
   int npulse;
+  int nob = 7;
 };
 
 class PoolIdentity : public ::testing::TestWithParam<PoolCase> {};
 
 TEST_P(PoolIdentity, SameBitsAsSerial) {
   const PoolCase& c = GetParam();
-  auto serial = problem(c.mode, c.coefficients, 7, c.npulse);
+  auto serial = problem(c.mode, c.coefficients, c.nob, c.npulse);
   MODEL(*serial, serial->COEF[0], serial->CCALC);
   for (int threads : {2, 3, 5}) {
     ObservationPool pool(threads);
-    auto parallel = problem(c.mode, c.coefficients, 7, c.npulse);
+    auto parallel = problem(c.mode, c.coefficients, c.nob, c.npulse);
     parallel->pool = &pool;
     for (int repeat = 0; repeat < 3; ++repeat) {
       MODEL(*parallel, parallel->COEF[0], parallel->CCALC);
@@ -67,7 +68,9 @@ TEST_P(PoolIdentity, SameBitsAsSerial) {
 
 INSTANTIATE_TEST_SUITE_P(
     Models, PoolIdentity,
-    ::testing::Values(PoolCase{"NonequilibriumResident", 3, {20, 15, 2.5, 1, 0.4, 0.8, 0}, 1},
+    ::testing::Values(PoolCase{"EquilibriumDecayPulses", 1, {12, 20, 1.5, 2, 0.05, 0.01, 0}, 3, 40},
+                      PoolCase{"EquilibriumFlux", 2, {12, 20, 1.5, 2, 0, 0, 0}, 1, 30},
+                      PoolCase{"NonequilibriumResident", 3, {20, 15, 2.5, 1, 0.4, 0.8, 0}, 1},
                       PoolCase{"NonequilibriumFluxPulses", 4, {25, 25, 3, 2, 0.5, 0.5, 0}, 3},
                       PoolCase{"StreamTubesPulses", 5, {1.2, 0.15, 1.3, 0, 0, 0, 0.35}, 3},
                       PoolCase{"StreamTubesLoads", 8, {1.0, 0.15, 1.5, 1, 0, 0, 0.4}, 2}),
