@@ -19,6 +19,7 @@
 #include <cmath>
 
 #include "models/exponential_erfc.hpp"
+#include "models/exponential_erfc_batch.hpp"
 
 namespace btcfit {
 
@@ -47,19 +48,13 @@ static_assert(kC6 == 0.02635537087917328);
 static_assert(kC7 == -0.016476329416036606);
 static_assert(kC8 == 0.003923770040273666);
 
-// Abramowitz and Stegun 7.1.26, signs of a2 and a4 folded into the nesting.
-constexpr double kP = double(0.3275911f);
-constexpr double kA1 = double(0.2548296f);
-constexpr double kA2 = double(0.2844967f);
-constexpr double kA3 = double(1.421414f);
-constexpr double kA4 = double(1.453152f);
-constexpr double kA5 = double(1.061405f);
-static_assert(kP == 0.32759109139442444);
-static_assert(kA1 == 0.2548295855522156);
-static_assert(kA2 == 0.2844966948032379);
-static_assert(kA3 == 1.4214140176773071);
-static_assert(kA4 == 1.4531519412994385);
-static_assert(kA5 == 1.0614049434661865);
+// Abramowitz and Stegun 7.1.26, the same coefficients as in EXF.
+using exf_detail::kA1;
+using exf_detail::kA2;
+using exf_detail::kA3;
+using exf_detail::kA4;
+using exf_detail::kA5;
+using exf_detail::kP;
 
 // Terms of the asymptotic expansion.
 constexpr double kSqrtPi = double(1.772454f);
