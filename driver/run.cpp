@@ -122,9 +122,15 @@ void run(ProblemRecord& rec, std::FILE* console_in_file,
 int run_program(std::FILE* console_in, std::FILE* console_out,
                 std::FILE* diagnostics, int threads) {
   auto rec = std::make_unique<ProblemRecord>();
-  // Worker threads for the observations, started once for the run.
-  ObservationPool pool(threads);
-  rec->pool = &pool;
+  // Worker threads for the observations, started once for the run; a
+  // machine that refuses threads gets the serial evaluation.
+  std::unique_ptr<ObservationPool> pool;
+  try {
+    pool = std::make_unique<ObservationPool>(threads);
+  } catch (const std::system_error&) {
+    pool = std::make_unique<ObservationPool>(1);
+  }
+  rec->pool = pool.get();
   try {
     run(*rec, console_in, console_out);
     return kExitNormal;
@@ -132,6 +138,11 @@ int run_program(std::FILE* console_in, std::FILE* console_out,
     std::fprintf(diagnostics, "btcfit: %s\n", e.what());
     return kExitRejected;
   } catch (const IoError& e) {
+    std::fprintf(diagnostics, "btcfit: %s\n", e.what());
+    return kExitIoFailure;
+  } catch (const std::exception& e) {
+    // Nothing should get here (memory exhausted, say); end with a message
+    // rather than an abort.
     std::fprintf(diagnostics, "btcfit: %s\n", e.what());
     return kExitIoFailure;
   }
