@@ -24,10 +24,6 @@ constexpr double kQuarterInvPi = double(0.079577f);
 static_assert(kPi == 3.1415929794311523);
 static_assert(kQuarterInvPi == 0.0795769989490509);
 
-}  // namespace
-
-namespace {
-
 // A tube without decay (mu = 0) as both passes see it.
 struct PlainTube {
   double v, D, vXD, X;
@@ -173,20 +169,13 @@ void MOD12(const ModelWork& w, double& Y, double X, double T) {
     const double s = std::sqrt(4.0 * D * tau);
     const double A2 = (X + v * tau) / s;
     if (pass == 1) {
+      // The step response, as without decay.
+      const PlainTube tube{v, D, v * X / D, X, flux};
       const double A1 = (X - v * tau) / s;
       const double E1 = exf_one(0.0, A1);
-      const double E2 = exf_one(v * X / D, A2);
-      double E3, P1, P3;
-      if (flux) {
-        E3 = 0.0;
-        P1 = 0.0;
-        P3 = 0.5;
-      } else {
-        E3 = exf_one(-((X - v * tau) * (X - v * tau)) / (4.0 * D * tau), 0.0);
-        P1 = v * std::sqrt(tau / (kPi * D));
-        P3 = -0.5 * (1.0 + v * X / D + v * v * tau / D);
-      }
-      const double A = 0.5 * E1 + P1 * E3 + P3 * E2;
+      const double E2 = exf_one(tube.vXD, A2);
+      double E3;
+      const double A = tube.step(tau, E1, E2, E3);
       B = (1.0 - A) * exf_one(-mu * tau, 0.0);
     }
 
