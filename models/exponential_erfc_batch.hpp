@@ -14,6 +14,8 @@
 
 #include <cmath>
 
+#include "models/exponential.hpp"
+
 namespace btcfit {
 
 namespace exf_detail {
@@ -83,6 +85,16 @@ inline __m128d continued_fraction2(__m128d X) {
   return _mm_div_pd(_mm_set1_pd(kQ), d);
 }
 
+// f[i] = continued_fraction(x[i]) and f[i] = rational(x[i]) for i < n,
+// four at a time with AVX where the processor has it, else two at a time.
+void continued_fraction_many(int n, const double* x, double* f);
+void rational_many(int n, const double* x, double* f);
+
+// exf_one for n pairs, four at a time without branches; only where
+// exf_wide_in_use() (AVX2 and FMA, and exp_many's check passed).
+bool exf_wide_in_use();
+void exf_many_wide(int n, const double* A, const double* B, double* R);
+
 // exp(A); exp(0) is 1 exactly, which saves the call for the frequent A = 0.
 inline double exp_or_one(double A) { return A == 0.0 ? 1.0 : std::exp(A); }
 
@@ -113,10 +125,11 @@ inline double exf_one(double A, double B) {
 }
 
 // Most argument pairs that exf_batch takes at once.
-inline constexpr int kExfBatchMax = 8;
+inline constexpr int kExfBatchMax = 96;
 
-// R[i] = exf_one(A[i], B[i]) for i < n (1 <= n <= kExfBatchMax), bit for bit.
-inline void exf_batch(int n, const double* A, const double* B, double* R) {
+// exf_batch on processors without AVX2 and FMA: the pairs are sorted by
+// branch, the approximations run two (or four, with AVX) at a time.
+inline void exf_batch_sorted(int n, const double* A, const double* B, double* R) {
   using namespace exf_detail;
   enum : unsigned char { kZero, kGuardedExp, kGeneral };
   unsigned char kind[kExfBatchMax];
@@ -150,41 +163,62 @@ inline void exf_batch(int n, const double* A, const double* B, double* R) {
     }
   }
 
-  // The long division chains first, two pairs per register; an odd pair
-  // shares its register with a copy of itself.
-  for (int k = 0; k < ncf; k += 2) {
-    const int i0 = cf[k];
-    const int i1 = (k + 1 < ncf) ? cf[k + 1] : i0;
-    const __m128d f = continued_fraction2(_mm_set_pd(X[i1], X[i0]));
-    F[i0] = _mm_cvtsd_f64(f);
-    F[i1] = _mm_cvtsd_f64(_mm_unpackhi_pd(f, f));
-  }
-  for (int k = 0; k < nra; k += 2) {
-    const int i0 = ra[k];
-    if (k + 1 < nra) {
-      const int i1 = ra[k + 1];
-      const __m128d f = rational2(_mm_set_pd(X[i1], X[i0]));
-      F[i0] = _mm_cvtsd_f64(f);
-      F[i1] = _mm_cvtsd_f64(_mm_unpackhi_pd(f, f));
-    } else {
-      F[i0] = rational(X[i0]);
+  // The continued fractions and the rational forms, each as one run of
+  // arguments.
+  double xs[kExfBatchMax], fs[kExfBatchMax];
+  for (int k = 0; k < ncf; ++k) xs[k] = X[cf[k]];
+  continued_fraction_many(ncf, xs, fs);
+  for (int k = 0; k < ncf; ++k) F[cf[k]] = fs[k];
+  for (int k = 0; k < nra; ++k) xs[k] = X[ra[k]];
+  rational_many(nra, xs, fs);
+  for (int k = 0; k < nra; ++k) F[ra[k]] = fs[k];
+
+  // The exponentials of all pairs in one sweep: exp(A) of the guarded
+  // exponentials, exp(W) of the products and exp(A) of the reflections.
+  double xe[2 * kExfBatchMax], ye[2 * kExfBatchMax];
+  int atW[kExfBatchMax], atA[kExfBatchMax];
+  int ne = 0;
+  for (int i = 0; i < n; ++i) {
+    atW[i] = atA[i] = -1;
+    if (kind[i] == kGuardedExp) {
+      atA[i] = ne;
+      xe[ne++] = A[i];
+    } else if (kind[i] == kGeneral) {
+      if (withF[i] && F[i] == F[i]) {
+        atW[i] = ne;
+        xe[ne++] = W[i];
+      }
+      if (B[i] < 0.0 && A[i] != 0.0) {
+        atA[i] = ne;
+        xe[ne++] = A[i];
+      }
     }
   }
+  if (ne > 0) exp_many(ne, xe, ye);
 
   for (int i = 0; i < n; ++i) {
     if (kind[i] == kZero) {
       R[i] = 0.0;
     } else if (kind[i] == kGuardedExp) {
-      R[i] = std::exp(A[i]) * kF0;
+      R[i] = ye[atA[i]] * kF0;
     } else {
       double r = 0.0;
       // A NaN B makes F = |B| (quieted) and exp(W) NaN as well; the
       // one-pair product exp(W)*F is then F, the first operand of its
       // multiplication: spelt out here, where the operand order might differ.
-      if (withF[i]) r = (F[i] != F[i]) ? F[i] : std::exp(W[i]) * F[i];
-      if (B[i] < 0.0) r = 2.0 * exp_or_one(A[i]) - r;
+      if (withF[i]) r = (F[i] != F[i]) ? F[i] : ye[atW[i]] * F[i];
+      if (B[i] < 0.0) r = 2.0 * (A[i] == 0.0 ? 1.0 : ye[atA[i]]) - r;
       R[i] = r;
     }
+  }
+}
+
+// R[i] = exf_one(A[i], B[i]) for i < n (1 <= n <= kExfBatchMax), bit for bit.
+inline void exf_batch(int n, const double* A, const double* B, double* R) {
+  if (exf_detail::exf_wide_in_use()) {
+    exf_detail::exf_many_wide(n, A, B, R);
+  } else {
+    exf_batch_sorted(n, A, B, R);
   }
 }
 

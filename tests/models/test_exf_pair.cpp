@@ -134,27 +134,35 @@ TEST(ExfPair, OnePairMatchesTheScalarStepsBitForBit) {
   }
 }
 
+// Both evaluations of a batch: the one this processor uses and the sorted
+// one of processors without AVX2 and FMA.
 template <int N>
 void check_batches(std::uint64_t seed, int count) {
   PairSource src(seed);
   for (int n = 0; n < count; ++n) {
-    double A[N], B[N], R[N];
+    double A[N], B[N], R[N], S[N];
     for (int i = 0; i < N; ++i) src.next(A[i], B[i]);
     exf_batch<N>(A, B, R);
+    exf_batch_sorted(N, A, B, S);
     for (int i = 0; i < N; ++i) {
-      ASSERT_EQ(bits(R[i]), bits(EXF_reference(A[i], B[i])))
+      const double ref = EXF_reference(A[i], B[i]);
+      ASSERT_EQ(bits(R[i]), bits(ref))
           << "N=" << N << " lane " << i << " A=" << A[i] << " B=" << B[i];
+      ASSERT_EQ(bits(S[i]), bits(ref))
+          << "sorted, N=" << N << " lane " << i << " A=" << A[i] << " B=" << B[i];
     }
   }
 }
 
-TEST(ExfPair, BatchesOfOneToEightMatchBitForBit) {
+TEST(ExfPair, BatchesOfEveryWidthMatchBitForBit) {
   check_batches<1>(11, 500000);
   check_batches<2>(12, 1500000);
   check_batches<3>(13, 500000);
   check_batches<4>(14, 1500000);
   check_batches<6>(15, 300000);
   check_batches<8>(16, 500000);
+  check_batches<37>(17, 40000);
+  check_batches<kExfBatchMax>(18, 40000);
 }
 
 TEST(ExfPair, EveryCombinationOfEdgeValuesInTwoLanes) {
@@ -167,9 +175,14 @@ TEST(ExfPair, EveryCombinationOfEdgeValuesInTwoLanes) {
         const double A[2] = {a0, -a0};
         const double B[2] = {b0, b1};
         double R[2];
+        double S[2];
         exf_batch<2>(A, B, R);
-        ASSERT_EQ(bits(R[0]), bits(EXF_reference(A[0], B[0]))) << a0 << " " << b0;
-        ASSERT_EQ(bits(R[1]), bits(EXF_reference(A[1], B[1]))) << -a0 << " " << b1;
+        exf_batch_sorted(2, A, B, S);
+        for (int q = 0; q < 2; ++q) {
+          const double ref = EXF_reference(A[q], B[q]);
+          ASSERT_EQ(bits(R[q]), bits(ref)) << A[q] << " " << B[q];
+          ASSERT_EQ(bits(S[q]), bits(ref)) << "sorted " << A[q] << " " << B[q];
+        }
       }
 }
 
@@ -184,10 +197,13 @@ TEST(ExfPair, LanesOnDifferentBranchesKeepTheirOwnResults) {
         for (int l = 0; l < n; ++l) {
           const double a[4] = {A[i], A[j], A[k], A[l]};
           const double b[4] = {B[i], B[j], B[k], B[l]};
-          double r[4];
+          double r[4], sorted[4];
           exf_batch<4>(a, b, r);
-          for (int q = 0; q < 4; ++q)
+          exf_batch_sorted(4, a, b, sorted);
+          for (int q = 0; q < 4; ++q) {
             ASSERT_EQ(bits(r[q]), bits(EXF_reference(a[q], b[q])));
+            ASSERT_EQ(bits(sorted[q]), bits(EXF_reference(a[q], b[q])));
+          }
         }
 }
 
