@@ -29,24 +29,32 @@ struct PlainTube {
   double v, D, vXD, X;
   bool flux;
 
-  // Arguments of E1 = EXF(0, (X - v tau)/s) and E2 = EXF(v X/D, (X + v tau)/s).
+  // EXF calls of a pass: E1 and E2, and E3 for resident concentrations.
+  int erfc_count() const { return flux ? 2 : 3; }
+
+  // Arguments of E1 = EXF(0, (X - v tau)/s), E2 = EXF(v X/D, (X + v tau)/s)
+  // and (resident) E3 = EXF(-(X - v tau)^2/(4 D tau), 0).
   void erfc_args(double tau, double* As, double* Bs) const {
     const double s = std::sqrt(4.0 * D * tau);
     As[0] = 0.0;
     Bs[0] = (X - v * tau) / s;
     As[1] = vXD;
     Bs[1] = (X + v * tau) / s;
+    if (!flux) {
+      As[2] = -((X - v * tau) * (X - v * tau)) / (4.0 * D * tau);
+      Bs[2] = 0.0;
+    }
   }
 
-  // Step response A of a pass from its E1 and E2; E3 is returned as well.
-  double step(double tau, double E1, double E2, double& E3) const {
+  // Step response A of a pass from its E1, E2 and E3 (E3 unused for flux
+  // concentrations).
+  double step(double tau, double E1, double E2, double E3) const {
     double P1, P3;
     if (flux) {
       E3 = 0.0;
       P1 = 0.0;
       P3 = 0.5;
     } else {
-      E3 = exf_one(-((X - v * tau) * (X - v * tau)) / (4.0 * D * tau), 0.0);
       P1 = v * std::sqrt(tau / (kPi * D));
       P3 = -0.5 * (1.0 + vXD + v * v * tau / D);
     }
@@ -54,56 +62,56 @@ struct PlainTube {
   }
 };
 
-constexpr int kMaxTubes = kExfBatchMax / 4;  // four EXF calls per tube
+constexpr int kMaxTubes = kExfBatchMax / 6;  // up to six EXF calls per solution
 
-// MOD12 without decay for K tubes at the same X and T: the EXF calls of
-// both passes of all the tubes (E1 and E2 of each) go through one batch;
-// every value is formed as in a pass of one tube on its own.
-void mod12_plain(int K, const ModelWork* const* ws, double* const* Ys, double X, double T) {
+// MOD12 without decay for K <= kMaxTubes solutions: the EXF calls of both
+// passes of all of them (E1, E2 and E3 of each) go through one batch; every
+// value is formed as in a pass of one solution on its own.
+void mod12_plain(int K, PulseSolution* q) {
   PlainTube tube[kMaxTubes];
   double As[kExfBatchMax], Bs[kExfBatchMax], E[kExfBatchMax];
   int at1[kMaxTubes], at2[kMaxTubes];  // first lane of pass 1, pass 2 (-1: skipped)
   int n = 0;
-  const double tau1 = T;
-  const bool run1 = !(tau1 <= 0.0);
   for (int k = 0; k < K; ++k) {
-    const ModelWork& w = *ws[k];
+    const PulseSolution& s = q[k];
     PlainTube& tb = tube[k];
-    tb.v = w.VELO;
-    tb.D = w.DISP;
-    tb.vXD = tb.v * X / tb.D;
-    tb.X = X;
-    tb.flux = (w.MODE == 2);
+    tb.v = s.v;
+    tb.D = s.D;
+    tb.vXD = tb.v * s.X / tb.D;
+    tb.X = s.X;
+    tb.flux = s.flux;
     at1[k] = at2[k] = -1;
-    if (run1) {
+    const double tau1 = s.T;
+    if (!(tau1 <= 0.0)) {
       at1[k] = n;
       tb.erfc_args(tau1, As + n, Bs + n);
-      n += 2;
+      n += tb.erfc_count();
     }
-    const double tau2 = T - w.TPUL;
+    const double tau2 = s.T - s.TPUL;
     if (!(tau2 <= 0.0)) {
       at2[k] = n;
       tb.erfc_args(tau2, As + n, Bs + n);
-      n += 2;
+      n += tb.erfc_count();
     }
   }
   if (n == 0) return;
   exf_batch(n, As, Bs, E);
 
   for (int k = 0; k < K; ++k) {
-    const ModelWork& w = *ws[k];
+    PulseSolution& s = q[k];
     const PlainTube& tb = tube[k];
-    double& Y = *Ys[k];
-    const double CI = w.CI;
-    const double C0 = w.C0;
-    const double gamma = w.PAR6;
+    double& Y = s.Y;
+    const double X = s.X;
+    const double CI = s.CI;
+    const double C0 = s.C0;
+    const double gamma = s.gamma;
     const double v = tb.v;
     const double D = tb.D;
     if (at1[k] >= 0) {
-      const double tau = tau1;
+      const double tau = s.T;
       const double E1 = E[at1[k]];
       const double E2 = E[at1[k] + 1];
-      double E3;
+      const double E3 = tb.flux ? 0.0 : E[at1[k] + 2];
       const double A = tb.step(tau, E1, E2, E3);
       double G = 0.0;
       if (gamma != 0.0) {
@@ -121,80 +129,135 @@ void mod12_plain(int K, const ModelWork* const* ws, double* const* Ys, double X,
       Y = CI + (C0 - CI) * A + G;
     }
     if (at2[k] >= 0) {
-      double E3;
-      Y = Y - C0 * tb.step(T - w.TPUL, E[at2[k]], E[at2[k] + 1], E3);
+      const int a = at2[k];
+      Y = Y - C0 * tb.step(s.T - s.TPUL, E[a], E[a + 1], tb.flux ? 0.0 : E[a + 2]);
+    }
+  }
+}
+
+// MOD12 with first-order decay for K <= kMaxDecay solutions, the EXF calls
+// of all passes in one batch. G_inf is the steady state of production
+// against decay. Per pass the lanes hold E1, E2 (and E3 for resident
+// concentrations) of the step response and exp(-mu tau), on pass 1 only,
+// then the decaying fronts em, ep (and, resident, the fourth term).
+constexpr int kDecayLanes = 7;  // most lanes of one pass
+constexpr int kMaxDecay = kExfBatchMax / (2 * kDecayLanes);
+
+void mod12_decay(int K, PulseSolution* q) {
+  double As[kExfBatchMax], Bs[kExfBatchMax], E[kExfBatchMax];
+  int at[kMaxDecay][2];  // first lane of pass 1, pass 2 (-1: skipped)
+  int n = 0;
+  for (int k = 0; k < K; ++k) {
+    const PulseSolution& c = q[k];
+    const double v = c.v, D = c.D, X = c.X, mu = c.mu;
+    const PlainTube tube{v, D, v * X / D, X, c.flux};
+    for (int pass = 1; pass <= 2; ++pass) {
+      at[k][pass - 1] = -1;
+      const double tau = (pass == 1) ? c.T : c.T - c.TPUL;
+      if (tau <= 0.0) continue;
+      at[k][pass - 1] = n;
+      const double s = std::sqrt(4.0 * D * tau);
+      const double A2 = (X + v * tau) / s;
+      if (pass == 1) {
+        // The step response, as without decay.
+        tube.erfc_args(tau, As + n, Bs + n);
+        n += tube.erfc_count();
+        As[n] = -mu * tau;
+        Bs[n] = 0.0;
+        ++n;
+      }
+      const double wr = std::sqrt(v * v + 4.0 * mu * D);
+      As[n] = (v - wr) * X / (2.0 * D);
+      Bs[n] = (X - wr * tau) / s;
+      As[n + 1] = (v + wr) * X / (2.0 * D);
+      Bs[n + 1] = (X + wr * tau) / s;
+      n += 2;
+      if (!c.flux) {
+        As[n] = v * X / D - mu * tau;
+        Bs[n] = A2;
+        ++n;
+      }
+    }
+  }
+  if (n == 0) return;
+  exf_batch(n, As, Bs, E);
+
+  for (int k = 0; k < K; ++k) {
+    PulseSolution& c = q[k];
+    const double v = c.v, D = c.D, X = c.X, mu = c.mu;
+    const bool flux = c.flux;
+    const PlainTube tube{v, D, v * X / D, X, flux};
+    const double Ginf = c.gamma / mu;
+    double& Y = c.Y;
+    for (int pass = 1; pass <= 2; ++pass) {
+      int e = at[k][pass - 1];
+      if (e < 0) continue;
+      const double tau = (pass == 1) ? c.T : c.T - c.TPUL;
+      double B = 0.0;
+      if (pass == 1) {
+        const double A = tube.step(tau, E[e], E[e + 1], flux ? 0.0 : E[e + 2]);
+        e += tube.erfc_count();
+        B = (1.0 - A) * E[e];
+        ++e;
+      }
+      const double wr = std::sqrt(v * v + 4.0 * mu * D);
+      const double em = E[e];
+      const double ep = E[e + 1];
+      double H;
+      if (flux) {
+        H = 0.5 * em + 0.5 * ep;
+      } else {
+        H = (v / (v + wr)) * em + (v / (v - wr)) * ep + (v * v / (2.0 * mu * D)) * E[e + 2];
+      }
+      if (pass == 2) {
+        Y = Y - c.C0 * H;
+        break;
+      }
+      Y = Ginf + (c.CI - Ginf) * B + (c.C0 - Ginf) * H;
     }
   }
 }
 
 }  // namespace
 
-void MOD12_pair(const ModelWork& w1, double& Y1, const ModelWork& w2, double& Y2, double X,
-                double T) {
-  if (w1.PAR5 == 0.0 && w2.PAR5 == 0.0) {
-    const ModelWork* ws[2] = {&w1, &w2};
-    double* Ys[2] = {&Y1, &Y2};
-    mod12_plain(2, ws, Ys, X, T);
-    return;
+PulseSolution pulse_solution(const ModelWork& w, double Y, double X, double T) {
+  PulseSolution q;
+  q.v = w.VELO;
+  q.D = w.DISP;
+  q.TPUL = w.TPUL;
+  q.CI = w.CI;
+  q.C0 = w.C0;
+  q.mu = w.PAR5;
+  q.gamma = w.PAR6;
+  q.X = X;
+  q.T = T;
+  q.Y = Y;
+  q.flux = (w.MODE == 2);
+  return q;
+}
+
+void MOD12_many(int K, PulseSolution* q) {
+  // Runs of solutions with decay and runs without go together, as many
+  // as one batch of EXF calls takes.
+  int k = 0;
+  while (k < K) {
+    const bool decay = (q[k].mu != 0.0);
+    const int most = decay ? kMaxDecay : kMaxTubes;
+    int m = 1;
+    while (m < most && k + m < K && (q[k + m].mu != 0.0) == decay) ++m;
+    if (decay) {
+      mod12_decay(m, q + k);
+    } else {
+      mod12_plain(m, q + k);
+    }
+    k += m;
   }
-  MOD12(w1, Y1, X, T);
-  MOD12(w2, Y2, X, T);
 }
 
 void MOD12(const ModelWork& w, double& Y, double X, double T) {
-  const double CI = w.CI;
-  const double C0 = w.C0;
-  const double v = w.VELO;
-  const double D = w.DISP;
-  const double T0 = w.TPUL;
-  const double mu = w.PAR5;
-  const double gamma = w.PAR6;
-  const bool flux = (w.MODE == 2);
-
-  if (mu == 0.0) {
-    const ModelWork* ws[1] = {&w};
-    double* Ys[1] = {&Y};
-    mod12_plain(1, ws, Ys, X, T);
-    return;
-  }
-
-  // First-order decay: G_inf is the steady state of production against decay.
-  const double Ginf = gamma / mu;
-  for (int pass = 1; pass <= 2; ++pass) {
-    double B = 0.0;
-    double H = 0.0;
-    const double tau = (pass == 1) ? T : T - T0;
-    if (tau <= 0.0) continue;
-
-    const double s = std::sqrt(4.0 * D * tau);
-    const double A2 = (X + v * tau) / s;
-    if (pass == 1) {
-      // The step response, as without decay.
-      const PlainTube tube{v, D, v * X / D, X, flux};
-      const double A1 = (X - v * tau) / s;
-      const double E1 = exf_one(0.0, A1);
-      const double E2 = exf_one(tube.vXD, A2);
-      double E3;
-      const double A = tube.step(tau, E1, E2, E3);
-      B = (1.0 - A) * exf_one(-mu * tau, 0.0);
-    }
-
-    const double wr = std::sqrt(v * v + 4.0 * mu * D);
-    const double em = exf_one((v - wr) * X / (2.0 * D), (X - wr * tau) / s);
-    const double ep = exf_one((v + wr) * X / (2.0 * D), (X + wr * tau) / s);
-    if (flux) {
-      H = 0.5 * em + 0.5 * ep;
-    } else {
-      H = (v / (v + wr)) * em + (v / (v - wr)) * ep +
-          (v * v / (2.0 * mu * D)) * exf_one(v * X / D - mu * tau, A2);
-    }
-
-    if (pass == 2) {
-      Y = Y - C0 * H;
-      return;
-    }
-    Y = Ginf + (CI - Ginf) * B + (C0 - Ginf) * H;
-  }
+  PulseSolution q = pulse_solution(w, Y, X, T);
+  MOD12_many(1, &q);
+  Y = q.Y;
 }
 
 }  // namespace btcfit

@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace btcfit {
 namespace {
@@ -51,16 +52,32 @@ ObservationPool::~ObservationPool() {
   for (auto& t : workers_) t.join();
 }
 
+void ObservationPool::plan(int n) {
+  if (n != planned_count_) {
+    // New observations: no times yet, increasing order.
+    planned_count_ = n;
+    for (int j = 0; j <= n; ++j) seconds_[j] = 0.0;
+  }
+  for (int k = 0; k < n; ++k) order_[k] = k + 1;
+  // Costliest first; equal times keep increasing numbers.
+  std::stable_sort(order_.begin(), order_.begin() + n,
+                   [this](int a, int b) { return seconds_[a] > seconds_[b]; });
+}
+
 void ObservationPool::take_observations() {
+  using Clock = std::chrono::steady_clock;
   ModelWork work = *source_;
   const int n = count_;
   for (;;) {
-    const int j = next_.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (j > n) break;
+    const int k = next_.fetch_add(1, std::memory_order_relaxed);
+    if (k >= n) break;
+    const int j = order_[k];
+    const Clock::time_point start = Clock::now();
     out_[j] = task_(context_, work, j);
-    // Observation numbers are handed out in increasing order, so the one
-    // that takes n takes nothing after it: its fields are those a serial
-    // evaluation ends with.
+    seconds_[j] = std::chrono::duration<double>(Clock::now() - start).count();
+    // An observation's fields on return depend only on the observation
+    // (each sets every field it reads, but CI, before reading it), so the
+    // copy that evaluated n holds the fields a serial evaluation ends with.
     if (j == n) last_work_ = work;
   }
 }
@@ -96,6 +113,7 @@ void ObservationPool::worker_loop() {
 void ObservationPool::run(int n, ModelWork& work, Task task, const void* context,
                           std::array<double, MAXOBS + 1>& out) {
   if (n <= 0) return;
+  plan(n);
   task_ = task;
   context_ = context;
   source_ = &work;

@@ -2,13 +2,16 @@
 //
 // A pool of worker threads is started once per run. For each model call the
 // calling thread and the workers take observation numbers from a shared
-// counter, in increasing order, and each evaluates its observations on its
-// own copy of the working fields (ModelWork). Every observation's value
+// counter and each evaluates its observations on its own copy of the working
+// fields (ModelWork). The numbers are handed out costliest first, by the
+// times the observations took in the previous call, so that no participant
+// is left with a long observation at the end while the others wait. Every observation's value
 // depends only on the working fields as the call prepared them and on the
 // observation itself, so the results are bit-identical to a serial
 // evaluation, whichever thread computes which observation.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -48,7 +51,15 @@ class ObservationPool {
   // Takes observations until none is left.
   void take_observations();
 
+  // Puts the observation numbers 1..n in order_, costliest first.
+  void plan(int n);
+
   std::vector<std::thread> workers_;
+  // Evaluation order of this call and the seconds each observation took in
+  // the last call (0 before the first).
+  std::array<int, MAXOBS> order_{};
+  std::array<double, MAXOBS + 1> seconds_{};
+  int planned_count_ = 0;
   // The job of the current generation.
   Task task_ = nullptr;
   const void* context_ = nullptr;

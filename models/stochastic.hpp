@@ -15,8 +15,12 @@ double CAVG(ModelWork& w, const PulseGroup& p, double v);
 // CAVG at v1 into c1, then at v2 into c2: the results and the working
 // fields left in `w` are those of the two calls in this order; the two
 // tubes are evaluated side by side.
-void CAVG_pair(ModelWork& w, const PulseGroup& p, double v1, double v2, double& c1,
-               double& c2);
+// out[k] = CAVG(w, p, v[k]) for k = 0..K-1 as K calls in a row, bit for bit,
+// with w left as the last call leaves it.
+void CAVG_many(ModelWork& w, const PulseGroup& p, int K, const double* v, double* out);
+
+// Most tubes that CAVG_many evaluates side by side.
+inline constexpr int kCavgTubesMax = 16;
 
 // Velocity range [VLO, VHI] outside which CAVG is negligible for the
 // observation in XCUR, TCUR. VLO is the first guess on entry. Returns at once

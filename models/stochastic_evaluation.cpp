@@ -32,17 +32,13 @@ constexpr double EPSREL = 1e-6;    // negligible fraction of the input
 constexpr double XAFLOOR = 1e-10;  // floor of x / alpha under the logarithm
 
 // The stream-tube integrand for ROMB: one velocity at a time, or the new
-// velocities of a level two at a time (the same values, computed side by
-// side), in increasing order.
+// velocities of a level together (the same values, computed side by side),
+// in increasing order.
 struct TubeIntegrand {
   ModelWork& w;
   const PulseGroup& p;
   double operator()(double v) const { return CAVG(w, p, v); }
-  void batch(const double* v, double* f, int n) const {
-    int i = 0;
-    for (; i + 1 < n; i += 2) CAVG_pair(w, p, v[i], v[i + 1], f[i], f[i + 1]);
-    if (i < n) f[i] = CAVG(w, p, v[i]);
-  }
+  void batch(const double* v, double* f, int n) const { CAVG_many(w, p, n, v, f); }
 };
 
 }  // namespace
