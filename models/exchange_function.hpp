@@ -19,6 +19,10 @@ namespace gold_detail {
 // from D[j] and T[j].
 void series_stops(const double* D, const double* T, bool* stop);
 
+// GOLD_batch with the series summed `group` (4 or 8; 8 needs AVX) at a
+// time; GOLD_batch takes 8 where the processor has AVX.
+void GOLD_batch_in_groups(const double* a, const double* b, double* r, int n, int group);
+
 }  // namespace gold_detail
 
 }  // namespace btcfit

@@ -222,6 +222,22 @@ inline void exf_batch(int n, const double* A, const double* B, double* R) {
   }
 }
 
+// R[i] = exf_one(A[i], B[i]) for any number n >= 0 of pairs.
+inline void exf_many(int n, const double* A, const double* B, double* R) {
+  for (int i = 0; i < n; i += kExfBatchMax) {
+    exf_batch(n - i < kExfBatchMax ? n - i : kExfBatchMax, A + i, B + i, R + i);
+  }
+}
+
+// R[i] = exf_one(A[i], 0) (the guarded exponential) for n >= 0 arguments;
+// R must not overlap A.
+inline void exf_zero_many(int n, const double* A, double* R) {
+  using namespace exf_detail;
+  if (n <= 0) return;
+  exp_many(n, A, R);
+  for (int i = 0; i < n; ++i) R[i] = (std::fabs(A[i]) > kCap) ? 0.0 : R[i] * kF0;
+}
+
 // The same for a fixed number N of pairs.
 template <int N>
 inline void exf_batch(const double (&A)[N], const double (&B)[N], double (&R)[N]) {

@@ -15,6 +15,7 @@
 
 #include "models/exchange_function.hpp"
 #include "models/exponential_erfc.hpp"
+#include "models/exponential_erfc_batch.hpp"
 #include "models/romberg.hpp"
 
 namespace btcfit {
@@ -63,21 +64,42 @@ void prepare_nonequilibrium(ModelWork& w, const CoefColumn& B, int NCOEF) {
 
 namespace {
 
-// Equilibrium-phase response g at tau (before the cut-off).
-inline double phase_response(const ModelWork& w, double tau) {
+// Equilibrium-phase response g at tau (before the cut-off), in three steps
+// so that the EXF calls of many abscissae can be made together: the
+// arguments of E1 = EXF(A1, 0) and (resident) E2 = EXF(A2, B2), then g.
+struct PhaseArgs {
+  double A1, A2, B2;
+};
+
+inline PhaseArgs phase_args(const ModelWork& w, double tau) {
   const double Z = w.XCUR;
   const double bR = w.PAR5;
   const double P = w.DISP;
+  PhaseArgs e;
+  e.A1 = -P * ((bR * Z - tau) * (bR * Z - tau)) / (4.0 * bR * tau);
+  e.A2 = P * Z;
+  e.B2 = (bR * Z + tau) * 0.5 * std::sqrt(P / (bR * tau));
+  return e;
+}
 
-  const double E1 = EXF(-P * ((bR * Z - tau) * (bR * Z - tau)) / (4.0 * bR * tau), 0.0);
+inline double phase_from(const ModelWork& w, double tau, double E1, double E2) {
+  const double Z = w.XCUR;
+  const double bR = w.PAR5;
+  const double P = w.DISP;
   double g;
   if (w.MODE == 4) {
     g = (Z / tau) * std::sqrt(bR * P / (kFourPi * tau)) * E1;
   } else {
-    g = kInvSqrtPi * std::sqrt(P / (bR * tau)) * E1 -
-        (P / (2.0 * bR)) * EXF(P * Z, (bR * Z + tau) * 0.5 * std::sqrt(P / (bR * tau)));
+    g = kInvSqrtPi * std::sqrt(P / (bR * tau)) * E1 - (P / (2.0 * bR)) * E2;
   }
   return g;
+}
+
+inline double phase_response(const ModelWork& w, double tau) {
+  const PhaseArgs e = phase_args(w, tau);
+  const double E1 = EXF(e.A1, 0.0);
+  const double E2 = (w.MODE == 4) ? 0.0 : EXF(e.A2, e.B2);
+  return phase_from(w, tau, E1, E2);
 }
 
 // Arguments of J at tau.
@@ -108,13 +130,23 @@ void CC0_batch(const ModelWork& w, const double* tau, double* f, int n) {
   // in one batch.
   constexpr int kChunk = 128;
   double g[kChunk], ja[kChunk], jb[kChunk], J[kChunk];
+  double A1[kChunk], E1[kChunk], A2[kChunk], B2[kChunk], E2[kChunk];
   int at[kChunk];
+  const bool flux = (w.MODE == 4);
   for (int start = 0; start < n; start += kChunk) {
     const int count = std::min(kChunk, n - start);
+    for (int i = 0; i < count; ++i) {
+      const PhaseArgs e = phase_args(w, tau[start + i]);
+      A1[i] = e.A1;
+      A2[i] = e.A2;
+      B2[i] = e.B2;
+    }
+    exf_zero_many(count, A1, E1);
+    if (!flux) exf_many(count, A2, B2, E2);
     int kept = 0;
     for (int i = 0; i < count; ++i) {
       const double t = tau[start + i];
-      const double gi = phase_response(w, t);
+      const double gi = phase_from(w, t, E1[i], flux ? 0.0 : E2[i]);
       if (gi < kCutoff) {
         f[start + i] = 0.0;
         continue;

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "models/exponential.hpp"
+
 namespace btcfit {
 
 namespace romberg_detail {
@@ -44,18 +46,21 @@ void ROMB(Integrand&& F, double& S, double A, double B) {
   [[maybe_unused]] double early_x[kEarly];
   [[maybe_unused]] double early_f[kEarly];
   if constexpr (BatchIntegrand<Integrand>) {
-    early_x[0] = A;
+    // ln x first, then all the exponentials in one call.
+    early_x[0] = 0.0;
     double h = H;
     int n = 1;
     for (int p = 1; p <= kFirstTest; ++p) {
       double u = LA + h / 2.0;
       for (int m = 1; m <= n; ++m) {
-        early_x[(2 * m - 1) * (kEarly >> p)] = std::exp(u);
+        early_x[(2 * m - 1) * (kEarly >> p)] = u;
         u = u + h;
       }
       h = h / 2.0;
       n = 2 * n;
     }
+    exp_many(kEarly, early_x, early_x);
+    early_x[0] = A;
     F.batch(early_x, early_f, kEarly);
   }
 
@@ -87,9 +92,10 @@ void ROMB(Integrand&& F, double& S, double A, double B) {
         double xs[kMaxNew];
         double fs[kMaxNew];
         for (int m = 1; m <= n; ++m) {
-          xs[m - 1] = std::exp(u);
+          xs[m - 1] = u;
           u = u + h;
         }
+        exp_many(n, xs, xs);
         F.batch(xs, fs, n);
         for (int m = 1; m <= n; ++m) SUM = SUM + xs[m - 1] * fs[m - 1];
       }

@@ -165,6 +165,30 @@ TEST(ExfPair, BatchesOfEveryWidthMatchBitForBit) {
   check_batches<kExfBatchMax>(18, 40000);
 }
 
+TEST(ExfPair, GuardedExponentialsOfManyArguments) {
+  // exf_zero_many against EXF(A, 0): edge values, both sides of the
+  // +-100 guard, and random exponents, in runs of every length up to 200.
+  std::vector<double> as = edge_values();
+  for (double a : {100.0, -100.0, std::nextafter(100.0, 200.0), std::nextafter(-100.0, -200.0),
+                   99.99, -99.99, 1e-20, -1e-20, 700.0, -750.0}) {
+    as.push_back(a);
+  }
+  PairSource src(41);
+  while (as.size() < 20000) {
+    double A, B;
+    src.next(A, B);
+    as.push_back(A);
+  }
+  std::vector<double> r(as.size());
+  for (std::size_t start = 0, len = 1; start < as.size(); start += len, len = len % 200 + 1) {
+    const int n = static_cast<int>(std::min(len, as.size() - start));
+    exf_zero_many(n, as.data() + start, r.data() + start);
+  }
+  for (std::size_t i = 0; i < as.size(); ++i) {
+    ASSERT_EQ(bits(r[i]), bits(EXF_reference(as[i], 0.0))) << "A=" << as[i];
+  }
+}
+
 TEST(ExfPair, EveryCombinationOfEdgeValuesInTwoLanes) {
   const std::vector<double> e = edge_values();
   std::vector<double> as = e;

@@ -47,21 +47,24 @@ struct Checker {
 
   void run(const std::vector<double>& a, const std::vector<double>& b) {
     const int n = static_cast<int>(a.size());
-    std::vector<double> r(n, -7.0);
+    std::vector<double> r(n, -7.0), r4(n, -7.0);
     std::uniform_int_distribution<int> len(1, 300);
     for (int start = 0; start < n;) {
       const int count = std::min(n - start, len(rng));
       GOLD_batch(a.data() + start, b.data() + start, r.data() + start, count);
+      // The four-at-a-time sums of processors without AVX.
+      gold_detail::GOLD_batch_in_groups(a.data() + start, b.data() + start, r4.data() + start,
+                                        count, 4);
       start += count;
     }
     for (int i = 0; i < n; ++i) {
       ++ways[way_of(a[i], b[i])];
       ++checked;
       const double want = GOLD(a[i], b[i]);
-      if (!same_bits(r[i], want)) {
+      if (!same_bits(r[i], want) || !same_bits(r4[i], want)) {
         if (differ < 10) {
           ADD_FAILURE() << "GOLD(" << a[i] << ", " << b[i] << ") = " << want
-                        << " but batch gives " << r[i];
+                        << " but batch gives " << r[i] << " (in fours " << r4[i] << ")";
         }
         ++differ;
       }
