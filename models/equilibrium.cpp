@@ -33,16 +33,16 @@ struct PlainTube {
   int erfc_count() const { return flux ? 2 : 3; }
 
   // Arguments of E1 = EXF(0, (X - v tau)/s), E2 = EXF(v X/D, (X + v tau)/s)
-  // and (resident) E3 = EXF(-(X - v tau)^2/(4 D tau), 0).
-  void erfc_args(double tau, double* As, double* Bs) const {
+  // and (resident) E3 = EXF(-(X - v tau)^2/(4 D tau), 0), `stride` apart.
+  void erfc_args(double tau, double* As, double* Bs, int stride = 1) const {
     const double s = std::sqrt(4.0 * D * tau);
     As[0] = 0.0;
     Bs[0] = (X - v * tau) / s;
-    As[1] = vXD;
-    Bs[1] = (X + v * tau) / s;
+    As[stride] = vXD;
+    Bs[stride] = (X + v * tau) / s;
     if (!flux) {
-      As[2] = -((X - v * tau) * (X - v * tau)) / (4.0 * D * tau);
-      Bs[2] = 0.0;
+      As[2 * stride] = -((X - v * tau) * (X - v * tau)) / (4.0 * D * tau);
+      Bs[2 * stride] = 0.0;
     }
   }
 
@@ -68,10 +68,14 @@ constexpr int kMaxTubes = kExfBatchMax / 6;  // up to six EXF calls per solution
 // passes of all of them (E1, E2 and E3 of each) go through one batch; every
 // value is formed as in a pass of one solution on its own.
 void mod12_plain(int K, PulseSolution* q) {
+  // Lanes: E1 of every pass first, then E2, then E3, kSlots apart, so that
+  // each run of the batch holds calls of one kind.
+  constexpr int kSlots = 2 * kMaxTubes;
   PlainTube tube[kMaxTubes];
-  double As[kExfBatchMax], Bs[kExfBatchMax], E[kExfBatchMax];
-  int at1[kMaxTubes], at2[kMaxTubes];  // first lane of pass 1, pass 2 (-1: skipped)
+  double As[3 * kSlots], Bs[3 * kSlots], E[3 * kSlots];
+  int at1[kMaxTubes], at2[kMaxTubes];  // slot of pass 1, pass 2 (-1: skipped)
   int n = 0;
+  bool resident = false;
   for (int k = 0; k < K; ++k) {
     const PulseSolution& s = q[k];
     PlainTube& tb = tube[k];
@@ -80,22 +84,27 @@ void mod12_plain(int K, PulseSolution* q) {
     tb.vXD = tb.v * s.X / tb.D;
     tb.X = s.X;
     tb.flux = s.flux;
+    if (!tb.flux) resident = true;
     at1[k] = at2[k] = -1;
     const double tau1 = s.T;
     if (!(tau1 <= 0.0)) {
       at1[k] = n;
-      tb.erfc_args(tau1, As + n, Bs + n);
-      n += tb.erfc_count();
+      tb.erfc_args(tau1, As + n, Bs + n, kSlots);
+      if (tb.flux) As[2 * kSlots + n] = 0.0;  // E3 unused
+      ++n;
     }
     const double tau2 = s.T - s.TPUL;
     if (!(tau2 <= 0.0)) {
       at2[k] = n;
-      tb.erfc_args(tau2, As + n, Bs + n);
-      n += tb.erfc_count();
+      tb.erfc_args(tau2, As + n, Bs + n, kSlots);
+      if (tb.flux) As[2 * kSlots + n] = 0.0;
+      ++n;
     }
   }
   if (n == 0) return;
   exf_batch(n, As, Bs, E);
+  exf_batch(n, As + kSlots, Bs + kSlots, E + kSlots);
+  if (resident) exf_zero_many(n, As + 2 * kSlots, E + 2 * kSlots);
 
   for (int k = 0; k < K; ++k) {
     PulseSolution& s = q[k];
@@ -110,8 +119,8 @@ void mod12_plain(int K, PulseSolution* q) {
     if (at1[k] >= 0) {
       const double tau = s.T;
       const double E1 = E[at1[k]];
-      const double E2 = E[at1[k] + 1];
-      const double E3 = tb.flux ? 0.0 : E[at1[k] + 2];
+      const double E2 = E[kSlots + at1[k]];
+      const double E3 = tb.flux ? 0.0 : E[2 * kSlots + at1[k]];
       const double A = tb.step(tau, E1, E2, E3);
       double G = 0.0;
       if (gamma != 0.0) {
@@ -130,7 +139,7 @@ void mod12_plain(int K, PulseSolution* q) {
     }
     if (at2[k] >= 0) {
       const int a = at2[k];
-      Y = Y - C0 * tb.step(s.T - s.TPUL, E[a], E[a + 1], tb.flux ? 0.0 : E[a + 2]);
+      Y = Y - C0 * tb.step(s.T - s.TPUL, E[a], E[kSlots + a], tb.flux ? 0.0 : E[2 * kSlots + a]);
     }
   }
 }

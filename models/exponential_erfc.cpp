@@ -118,9 +118,15 @@ __attribute__((target("avx2,fma"))) inline __m256d exf4(__m256d A, __m256d B, __
   // A = 0 (exp(0) = 1), evaluate exp(1) instead, which exp4 takes.
   const __m256d needA = _mm256_andnot_pd(
       a0, _mm256_or_pd(_mm256_andnot_pd(bigA, b0), _mm256_and_pd(general, bneg)));
-  const __m256d expA = _mm256_blendv_pd(
-      one, exp4_or_library(_mm256_blendv_pd(one, A, needA)), needA);
-  const __m256d expW = exp4_or_library(_mm256_blendv_pd(one, W, withF));
+  // Groups of one kind of call often need only one of them.
+  __m256d expA = one;
+  if (_mm256_movemask_pd(needA) != 0) {
+    expA = _mm256_blendv_pd(one, exp4_or_library(_mm256_blendv_pd(one, A, needA)), needA);
+  }
+  __m256d expW = one;
+  if (_mm256_movemask_pd(withF) != 0) {
+    expW = exp4_or_library(_mm256_blendv_pd(one, W, withF));
+  }
 
   const __m256d guarded = _mm256_andnot_pd(bigA, _mm256_mul_pd(expA, _mm256_set1_pd(kF0)));
   // A NaN F (from a NaN B) is the result of the product, as in exf_one.
