@@ -67,15 +67,48 @@ constexpr int kMaxTubes = kExfBatchMax / 6;  // up to six EXF calls per solution
 // MOD12 without decay for K <= kMaxTubes solutions: the EXF calls of both
 // passes of all of them (E1, E2 and E3 of each) go through one batch; every
 // value is formed as in a pass of one solution on its own.
+constexpr int kSlots = 2 * kMaxTubes;  // passes of one batch
+
+// The erfc arguments of n passes (slots) at once, the expressions of
+// PlainTube::erfc_args, E1, E2 and E3 kinds kSlots apart. Written as plain
+// loops over arrays so that the compiler evaluates several slots per
+// instruction (AVX where the processor has it): every slot still sees the
+// same operations in the same order.
+__attribute__((target_clones("avx", "default"))) void slot_args(
+    int n, const double* __restrict v, const double* __restrict D, const double* __restrict X,
+    const double* __restrict tau, const double* __restrict vXD, double* __restrict As,
+    double* __restrict Bs) {
+  for (int i = 0; i < n; ++i) {
+    const double s = std::sqrt(4.0 * D[i] * tau[i]);
+    As[i] = 0.0;
+    Bs[i] = (X[i] - v[i] * tau[i]) / s;
+    As[kSlots + i] = vXD[i];
+    Bs[kSlots + i] = (X[i] + v[i] * tau[i]) / s;
+    As[2 * kSlots + i] = -((X[i] - v[i] * tau[i]) * (X[i] - v[i] * tau[i])) / (4.0 * D[i] * tau[i]);
+    Bs[2 * kSlots + i] = 0.0;
+  }
+}
+
+// PlainTube::step for n resident slots, A[i] from E1, E2, E3 kSlots apart.
+__attribute__((target_clones("avx", "default"))) void resident_steps(
+    int n, const double* __restrict v, const double* __restrict D, const double* __restrict tau,
+    const double* __restrict vXD, const double* __restrict E, double* __restrict A) {
+  for (int i = 0; i < n; ++i) {
+    const double P1 = v[i] * std::sqrt(tau[i] / (kPi * D[i]));
+    const double P3 = -0.5 * (1.0 + vXD[i] + v[i] * v[i] * tau[i] / D[i]);
+    A[i] = 0.5 * E[i] + P1 * E[2 * kSlots + i] + P3 * E[kSlots + i];
+  }
+}
+
 void mod12_plain(int K, PulseSolution* q) {
   // Lanes: E1 of every pass first, then E2, then E3, kSlots apart, so that
   // each run of the batch holds calls of one kind.
-  constexpr int kSlots = 2 * kMaxTubes;
   PlainTube tube[kMaxTubes];
   double As[3 * kSlots], Bs[3 * kSlots], E[3 * kSlots];
+  double sv[kSlots], sD[kSlots], sX[kSlots], stau[kSlots], svXD[kSlots], step[kSlots];
   int at1[kMaxTubes], at2[kMaxTubes];  // slot of pass 1, pass 2 (-1: skipped)
   int n = 0;
-  bool resident = false;
+  int nflux = 0;
   for (int k = 0; k < K; ++k) {
     const PulseSolution& s = q[k];
     PlainTube& tb = tube[k];
@@ -84,27 +117,40 @@ void mod12_plain(int K, PulseSolution* q) {
     tb.vXD = tb.v * s.X / tb.D;
     tb.X = s.X;
     tb.flux = s.flux;
-    if (!tb.flux) resident = true;
     at1[k] = at2[k] = -1;
     const double tau1 = s.T;
-    if (!(tau1 <= 0.0)) {
-      at1[k] = n;
-      tb.erfc_args(tau1, As + n, Bs + n, kSlots);
-      if (tb.flux) As[2 * kSlots + n] = 0.0;  // E3 unused
-      ++n;
-    }
     const double tau2 = s.T - s.TPUL;
-    if (!(tau2 <= 0.0)) {
-      at2[k] = n;
-      tb.erfc_args(tau2, As + n, Bs + n, kSlots);
-      if (tb.flux) As[2 * kSlots + n] = 0.0;
+    for (int pass = 1; pass <= 2; ++pass) {
+      const double tau = (pass == 1) ? tau1 : tau2;
+      if (tau <= 0.0) continue;
+      (pass == 1 ? at1 : at2)[k] = n;
+      sv[n] = tb.v;
+      sD[n] = tb.D;
+      sX[n] = tb.X;
+      stau[n] = tau;
+      svXD[n] = tb.vXD;
+      if (tb.flux) ++nflux;
       ++n;
     }
   }
   if (n == 0) return;
+  slot_args(n, sv, sD, sX, stau, svXD, As, Bs);
   exf_batch(n, As, Bs, E);
   exf_batch(n, As + kSlots, Bs + kSlots, E + kSlots);
-  if (resident) exf_zero_many(n, As + 2 * kSlots, E + 2 * kSlots);
+  if (nflux < n) exf_zero_many(n, As + 2 * kSlots, E + 2 * kSlots);
+  // Step responses of the passes: all resident, else one by one.
+  if (nflux == 0) {
+    resident_steps(n, sv, sD, stau, svXD, E, step);
+  } else {
+    for (int k = 0; k < K; ++k) {
+      const PlainTube& tb = tube[k];
+      for (const int a : {at1[k], at2[k]}) {
+        if (a >= 0) {
+          step[a] = tb.step(stau[a], E[a], E[kSlots + a], tb.flux ? 0.0 : E[2 * kSlots + a]);
+        }
+      }
+    }
+  }
 
   for (int k = 0; k < K; ++k) {
     PulseSolution& s = q[k];
@@ -121,7 +167,7 @@ void mod12_plain(int K, PulseSolution* q) {
       const double E1 = E[at1[k]];
       const double E2 = E[kSlots + at1[k]];
       const double E3 = tb.flux ? 0.0 : E[2 * kSlots + at1[k]];
-      const double A = tb.step(tau, E1, E2, E3);
+      const double A = step[at1[k]];
       double G = 0.0;
       if (gamma != 0.0) {
         if (tb.flux) {
@@ -138,8 +184,7 @@ void mod12_plain(int K, PulseSolution* q) {
       Y = CI + (C0 - CI) * A + G;
     }
     if (at2[k] >= 0) {
-      const int a = at2[k];
-      Y = Y - C0 * tb.step(s.T - s.TPUL, E[a], E[kSlots + a], tb.flux ? 0.0 : E[2 * kSlots + a]);
+      Y = Y - C0 * step[at2[k]];
     }
   }
 }
