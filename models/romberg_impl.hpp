@@ -46,8 +46,9 @@ void ROMB(Integrand&& F, double& S, double A, double B) {
   [[maybe_unused]] double early_x[kEarly];
   [[maybe_unused]] double early_f[kEarly];
   if constexpr (BatchIntegrand<Integrand>) {
-    // ln x first, then all the exponentials in one call.
-    early_x[0] = 0.0;
+    // ln x first, then all the exponentials in one call (x[0] = A itself;
+    // its slot holds ln A meanwhile).
+    early_x[0] = LA;
     double h = H;
     int n = 1;
     for (int p = 1; p <= kFirstTest; ++p) {
