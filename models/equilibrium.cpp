@@ -64,17 +64,14 @@ struct PlainTube {
 
 constexpr int kMaxTubes = kExfBatchMax / 6;  // up to six EXF calls per solution
 
-// MOD12 without decay for K <= kMaxTubes solutions: the EXF calls of both
-// passes of all of them (E1, E2 and E3 of each) go through one batch; every
-// value is formed as in a pass of one solution on its own.
 constexpr int kSlots = 2 * kMaxTubes;  // passes of one batch
 
 // The erfc arguments of n passes (slots) at once, the expressions of
 // PlainTube::erfc_args, E1, E2 and E3 kinds kSlots apart. Written as plain
 // loops over arrays so that the compiler evaluates several slots per
-// instruction (AVX where the processor has it): every slot still sees the
-// same operations in the same order.
-__attribute__((target_clones("avx", "default"))) void slot_args(
+// instruction (AVX where the processor has it, see below): every slot
+// still sees the same operations in the same order.
+__attribute__((always_inline)) inline void slot_args_body(
     int n, const double* __restrict v, const double* __restrict D, const double* __restrict X,
     const double* __restrict tau, const double* __restrict vXD, double* __restrict As,
     double* __restrict Bs) {
@@ -90,7 +87,7 @@ __attribute__((target_clones("avx", "default"))) void slot_args(
 }
 
 // PlainTube::step for n resident slots, A[i] from E1, E2, E3 kSlots apart.
-__attribute__((target_clones("avx", "default"))) void resident_steps(
+__attribute__((always_inline)) inline void resident_steps_body(
     int n, const double* __restrict v, const double* __restrict D, const double* __restrict tau,
     const double* __restrict vXD, const double* __restrict E, double* __restrict A) {
   for (int i = 0; i < n; ++i) {
@@ -100,6 +97,47 @@ __attribute__((target_clones("avx", "default"))) void resident_steps(
   }
 }
 
+// The two loops compiled for AVX and for the baseline processor, chosen at
+// run time. (Chosen by a flag rather than by the loader, which would run
+// the choice before a sanitizer's runtime is ready.)
+bool processor_has_avx() {
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+}
+
+__attribute__((target("avx"))) void slot_args_avx(int n, const double* v, const double* D,
+                                                   const double* X, const double* tau,
+                                                   const double* vXD, double* As, double* Bs) {
+  slot_args_body(n, v, D, X, tau, vXD, As, Bs);
+}
+
+void slot_args(int n, const double* v, const double* D, const double* X, const double* tau,
+               const double* vXD, double* As, double* Bs) {
+  if (processor_has_avx()) {
+    slot_args_avx(n, v, D, X, tau, vXD, As, Bs);
+  } else {
+    slot_args_body(n, v, D, X, tau, vXD, As, Bs);
+  }
+}
+
+__attribute__((target("avx"))) void resident_steps_avx(int n, const double* v, const double* D,
+                                                        const double* tau, const double* vXD,
+                                                        const double* E, double* A) {
+  resident_steps_body(n, v, D, tau, vXD, E, A);
+}
+
+void resident_steps(int n, const double* v, const double* D, const double* tau,
+                    const double* vXD, const double* E, double* A) {
+  if (processor_has_avx()) {
+    resident_steps_avx(n, v, D, tau, vXD, E, A);
+  } else {
+    resident_steps_body(n, v, D, tau, vXD, E, A);
+  }
+}
+
+// MOD12 without decay for K <= kMaxTubes solutions: the EXF calls of both
+// passes of all of them (E1, E2 and E3 of each) go through one batch; every
+// value is formed as in a pass of one solution on its own.
 void mod12_plain(int K, PulseSolution* q) {
   // Lanes: E1 of every pass first, then E2, then E3, kSlots apart, so that
   // each run of the batch holds calls of one kind.
