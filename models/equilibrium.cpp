@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "models/exponential.hpp"
 #include "models/exponential_erfc.hpp"
 #include "models/exponential_erfc_batch.hpp"
 
@@ -100,10 +101,6 @@ __attribute__((always_inline)) inline void resident_steps_body(
 // The two loops compiled for AVX and for the baseline processor, chosen at
 // run time. (Chosen by a flag rather than by the loader, which would run
 // the choice before a sanitizer's runtime is ready.)
-bool processor_has_avx() {
-  static const bool avx = __builtin_cpu_supports("avx");
-  return avx;
-}
 
 __attribute__((target("avx"))) void slot_args_avx(int n, const double* v, const double* D,
                                                    const double* X, const double* tau,
@@ -113,7 +110,7 @@ __attribute__((target("avx"))) void slot_args_avx(int n, const double* v, const 
 
 void slot_args(int n, const double* v, const double* D, const double* X, const double* tau,
                const double* vXD, double* As, double* Bs) {
-  if (processor_has_avx()) {
+  if (exp_detail::processor_has_avx()) {
     slot_args_avx(n, v, D, X, tau, vXD, As, Bs);
   } else {
     slot_args_body(n, v, D, X, tau, vXD, As, Bs);
@@ -128,7 +125,7 @@ __attribute__((target("avx"))) void resident_steps_avx(int n, const double* v, c
 
 void resident_steps(int n, const double* v, const double* D, const double* tau,
                     const double* vXD, const double* E, double* A) {
-  if (processor_has_avx()) {
+  if (exp_detail::processor_has_avx()) {
     resident_steps_avx(n, v, D, tau, vXD, E, A);
   } else {
     resident_steps_body(n, v, D, tau, vXD, E, A);

@@ -18,6 +18,7 @@
 #include <bit>
 #include <cmath>
 
+#include "models/exponential.hpp"
 #include "models/exponential_erfc.hpp"
 #include "models/exponential_erfc_batch.hpp"
 
@@ -346,11 +347,6 @@ BTCFIT_AVX void sum_series8(const SeriesStart* st, int count, double* S) {
 
 #undef BTCFIT_AVX
 
-bool processor_has_avx() {
-  static const bool avx = __builtin_cpu_supports("avx");
-  return avx;
-}
-
 }  // namespace
 
 namespace gold_detail {
@@ -368,7 +364,7 @@ void series_stops(const double* D, const double* T, bool* stop) {
 }  // namespace gold_detail
 
 void GOLD_batch(const double* a, const double* b, double* r, int n) {
-  gold_detail::GOLD_batch_in_groups(a, b, r, n, processor_has_avx() ? 8 : 4);
+  gold_detail::GOLD_batch_in_groups(a, b, r, n, exp_detail::processor_has_avx() ? 8 : 4);
 }
 
 void gold_detail::GOLD_batch_in_groups(const double* a, const double* b, double* r, int n,

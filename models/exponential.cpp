@@ -38,6 +38,11 @@ bool decide_wide() { return processor_has_wide_exp() && wide_matches_library(); 
 
 }  // namespace
 
+bool processor_has_avx() {
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+}
+
 bool processor_has_wide_exp() {
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }

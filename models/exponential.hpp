@@ -26,6 +26,9 @@ void exp_many_wide(int n, const double* x, double* y);
 
 bool processor_has_wide_exp();
 
+// True where the processor has AVX (four-lane arithmetic without FMA).
+bool processor_has_avx();
+
 }  // namespace exp_detail
 
 }  // namespace btcfit

@@ -184,15 +184,10 @@ __attribute__((target("avx2,fma"))) void exf_wide(int n, const double* A, const 
   }
 }
 
-bool processor_has_avx() {
-  static const bool avx = __builtin_cpu_supports("avx");
-  return avx;
-}
-
 }  // namespace
 
 void continued_fraction_many(int n, const double* x, double* f) {
-  if (processor_has_avx()) {
+  if (exp_detail::processor_has_avx()) {
     by_fours<true>(n, x, f);
   } else {
     by_twos<true>(n, x, f);
@@ -200,7 +195,7 @@ void continued_fraction_many(int n, const double* x, double* f) {
 }
 
 void rational_many(int n, const double* x, double* f) {
-  if (processor_has_avx()) {
+  if (exp_detail::processor_has_avx()) {
     by_fours<false>(n, x, f);
   } else {
     by_twos<false>(n, x, f);

@@ -17,15 +17,14 @@ namespace {
 // threads, 7.6-9.1 us serially one at a time).
 constexpr int kParallelMinimum = 2;
 
-// Concentration of observation j as the sum of the responses to the pulses
-// that have started by its time. The initial concentration enters only
-// through the first pulse; a later pulse of concentration 0 adds nothing.
-template <class Solution>
-double superpose_pulses(ModelWork& w, const PulseGroup& p, double x, double t,
-                        Solution solve) {
-  double c = 0.0;
+// Walks the pulses that have started by time t, setting the working fields
+// of each (C0, TPUL; CI only for the first) and calling pulse(tau) with the
+// time since its start; CI is put back at the end. The initial
+// concentration enters only through the first pulse; a later pulse of
+// concentration 0 adds nothing and is skipped.
+template <class Pulse>
+void walk_pulses(ModelWork& w, const PulseGroup& p, double t, Pulse pulse) {
   for (int i = 1; i <= p.NPULSE; ++i) {
-    double y = 0.0;
     if (p.NPULSE != 1) {
       w.C0 = p.CPULSE[i];
       if (i == 2) w.CI = 0.0;
@@ -35,10 +34,22 @@ double superpose_pulses(ModelWork& w, const PulseGroup& p, double x, double t,
     const double tau = t - p.TPULSE[i];
     // Later pulses start later still.
     if (tau < 0.0) break;
-    solve(w, y, x, tau);
-    c = c + y;
+    pulse(tau);
   }
   w.CI = p.CISAVE;
+}
+
+// Concentration of observation j as the sum of the responses to the pulses
+// that have started by its time.
+template <class Solution>
+double superpose_pulses(ModelWork& w, const PulseGroup& p, double x, double t,
+                        Solution solve) {
+  double c = 0.0;
+  walk_pulses(w, p, t, [&](double tau) {
+    double y = 0.0;
+    solve(w, y, x, tau);
+    c = c + y;
+  });
   return c;
 }
 
@@ -64,19 +75,7 @@ void equilibrium_observations(ProblemRecord& rec, std::array<double, MAXOBS + 1>
   for (int j = 1; j <= obs.NOB; ++j) {
     first[j] = m;
     const double x = obs.XOBS[j];
-    const double t = obs.TOBS[j];
-    for (int i = 1; i <= p.NPULSE; ++i) {
-      if (p.NPULSE != 1) {
-        w.C0 = p.CPULSE[i];
-        if (i == 2) w.CI = 0.0;
-        if (w.C0 == 0.0 && i > 1) continue;
-        w.TPUL = p.TPULSE[i + 1] - p.TPULSE[i];
-      }
-      const double tau = t - p.TPULSE[i];
-      if (tau < 0.0) break;
-      q[m++] = pulse_solution(w, 0.0, x, tau);
-    }
-    w.CI = p.CISAVE;
+    walk_pulses(w, p, obs.TOBS[j], [&](double tau) { q[m++] = pulse_solution(w, 0.0, x, tau); });
   }
   first[obs.NOB + 1] = m;
   MOD12_many(m, q);
