@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "models/lockstep.hpp"
+
 namespace btcfit {
 
 // Integrates F over [A, B] (0 < A < B) by trapezoid sums on halved steps in
@@ -17,6 +19,11 @@ namespace btcfit {
 // level, with the same abscissae and the same order of summation.
 template <class Integrand>
 void ROMB(Integrand&& F, double& S, double A, double B);
+
+// ROMB for a batch integrand as a computation that pauses for the
+// integrand values (one request for levels 1 to 5, one per further level);
+// S is set as ROMB sets it and must outlive it.
+Steps romberg_steps(double& S, double A, double B);
 
 }  // namespace btcfit
 

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "models/exponential.hpp"
+#include "models/lockstep.hpp"
 
 namespace btcfit {
 
@@ -26,92 +26,15 @@ concept BatchIntegrand = requires(Integrand& F, const double* x, double* f, int 
   F.batch(x, f, n);
 };
 
-}  // namespace romberg_detail
-
-template <class Integrand>
-void ROMB(Integrand&& F, double& S, double A, double B) {
-  using namespace romberg_detail;
-  S = 0.0;
-  if (!(A < B)) return;
-
+// The Richardson table of the levels so far. add(p, T) enters the
+// trapezoid sum T of pass p (level p + 1) and tells whether to stop.
+struct Table {
   // R[k-1][j-1] holds R(k, j): order k of extrapolation, level j.
   double R[kMaxPasses + 1][kMaxPasses + 1];
 
-  const double LA = std::log(A);
-  const double H = std::log(B) - LA;
-
-  // A batch integrand gets the abscissae of levels 1 to kFirstTest + 1,
-  // which are always needed, in one call: each formed as its pass forms
-  // it, the one near u = ln A + j*H/kEarly at index j.
-  [[maybe_unused]] double early_x[kEarly];
-  [[maybe_unused]] double early_f[kEarly];
-  if constexpr (BatchIntegrand<Integrand>) {
-    // ln x first, then all the exponentials in one call (x[0] = A itself;
-    // its slot holds ln A meanwhile).
-    early_x[0] = LA;
-    double h = H;
-    int n = 1;
-    for (int p = 1; p <= kFirstTest; ++p) {
-      double u = LA + h / 2.0;
-      for (int m = 1; m <= n; ++m) {
-        early_x[(2 * m - 1) * (kEarly >> p)] = u;
-        u = u + h;
-      }
-      h = h / 2.0;
-      n = 2 * n;
-    }
-    exp_many(kEarly, early_x, early_x);
-    early_x[0] = A;
-    F.batch(early_x, early_f, kEarly);
-  }
-
-  // Level 1: the lower end term only; F is never evaluated at B.
-  double x = A;
-  double SUM;
-  if constexpr (BatchIntegrand<Integrand>) {
-    SUM = 0.5 * A * early_f[0];
-  } else {
-    SUM = 0.5 * A * F(x);
-  }
-  R[0][0] = H * SUM;
-  S = R[0][0];
-
-  double h = H;
-  int n = 1;
-  for (int p = 1; p <= kMaxPasses; ++p) {
-    // New abscissae at the midpoints of the current panels, in u = ln x.
-    double u = LA + h / 2.0;
-    if constexpr (BatchIntegrand<Integrand>) {
-      if (p <= kFirstTest) {
-        for (int m = 1; m <= n; ++m) {
-          const int j = (2 * m - 1) * (kEarly >> p);
-          SUM = SUM + early_x[j] * early_f[j];
-        }
-      } else {
-        // All abscissae of the pass first, then the integrand for all of
-        // them in one call, summed in the same order.
-        double xs[kMaxNew];
-        double fs[kMaxNew];
-        for (int m = 1; m <= n; ++m) {
-          xs[m - 1] = u;
-          u = u + h;
-        }
-        exp_many(n, xs, xs);
-        F.batch(xs, fs, n);
-        for (int m = 1; m <= n; ++m) SUM = SUM + xs[m - 1] * fs[m - 1];
-      }
-    } else {
-      for (int m = 1; m <= n; ++m) {
-        x = std::exp(u);
-        SUM = SUM + x * F(x);
-        u = u + h;
-      }
-    }
+  bool add(int p, double T) {
     const int i = p + 1;
-    const double T = (h / 2.0) * SUM;
     R[0][i - 1] = T;
-    S = T;
-
     double four_k = 1.0;
     for (int k = 1; k <= p; ++k) {
       four_k *= 4.0;
@@ -121,11 +44,50 @@ void ROMB(Integrand&& F, double& S, double A, double B) {
     const double E = R[i - 1][0];
     const double E2 = R[i - 2][1];
     if (p >= kFirstTest) {
-      if (!(E > 0.0)) break;
-      if (std::fabs((E - E2) / E) < kTolerance) break;
+      if (!(E > 0.0)) return true;
+      if (std::fabs((E - E2) / E) < kTolerance) return true;
     }
-    h = h / 2.0;
-    n = 2 * n;
+    return false;
+  }
+};
+
+}  // namespace romberg_detail
+
+template <class Integrand>
+void ROMB(Integrand&& F, double& S, double A, double B) {
+  using namespace romberg_detail;
+  if constexpr (BatchIntegrand<Integrand>) {
+    run_steps(romberg_steps(S, A, B),
+              [&F](const ValueRequest& r) { F.batch(r.v, r.f, r.n); });
+  } else {
+    S = 0.0;
+    if (!(A < B)) return;
+    Table table;
+    const double LA = std::log(A);
+    const double H = std::log(B) - LA;
+
+    // Level 1: the lower end term only; F is never evaluated at B.
+    double x = A;
+    double SUM = 0.5 * A * F(x);
+    table.R[0][0] = H * SUM;
+    S = table.R[0][0];
+
+    double h = H;
+    int n = 1;
+    for (int p = 1; p <= kMaxPasses; ++p) {
+      // New abscissae at the midpoints of the current panels, in u = ln x.
+      double u = LA + h / 2.0;
+      for (int m = 1; m <= n; ++m) {
+        x = std::exp(u);
+        SUM = SUM + x * F(x);
+        u = u + h;
+      }
+      const double T = (h / 2.0) * SUM;
+      S = T;
+      if (table.add(p, T)) break;
+      h = h / 2.0;
+      n = 2 * n;
+    }
   }
 }
 
