@@ -1,5 +1,7 @@
 #include "models/model.hpp"
 
+#include <algorithm>
+
 #include "models/equilibrium.hpp"
 #include "models/nonequilibrium.hpp"
 #include "models/observation_pool.hpp"
@@ -55,7 +57,6 @@ double superpose_pulses(ModelWork& w, const PulseGroup& p, double x, double t,
 
 struct ObservationContext {
   const ProblemRecord* rec;
-  const StochasticSetup* setup;
 };
 
 
@@ -93,10 +94,68 @@ double nonequilibrium_observation(const void* context, ModelWork& w, int j) {
       [](ModelWork& mw, double& y, double x, double t) { MOD34(mw, y, x, t); });
 }
 
-double stream_tube_observation(const void* context, ModelWork& w, int j) {
-  const auto& c = *static_cast<const ObservationContext*>(context);
-  return stochastic_observation(w, c.rec->pulses, *c.setup, c.rec->obs.XOBS[j],
-                                c.rec->obs.TOBS[j]);
+// The stream-tube observations go in groups, each evaluated in lockstep
+// (its tube evaluations batched together): observations g, g + G,
+// g + 2G, ... form group g of G, which spreads early and late times, and
+// with them the cost, evenly over the groups.
+struct StreamTubeContext {
+  const ProblemRecord* rec;
+  const StochasticSetup* setup;
+  int groups;
+  std::array<double, MAXOBS + 1>* CCALC;
+  double* v_last;  // by observation number
+};
+
+void stream_tube_group(const StreamTubeContext& c, const ModelWork& w, int g) {
+  const ObservationGroup& obs = c.rec->obs;
+  double x[MAXOBS], t[MAXOBS], C[MAXOBS], v_last[MAXOBS];
+  int number[MAXOBS];
+  int m = 0;
+  for (int j = g; j <= obs.NOB; j += c.groups) {
+    number[m] = j;
+    x[m] = obs.XOBS[j];
+    t[m] = obs.TOBS[j];
+    ++m;
+  }
+  if (m == 0) return;
+  stochastic_lockstep(w, c.rec->pulses, *c.setup, m, x, t, C, v_last);
+  for (int i = 0; i < m; ++i) {
+    (*c.CCALC)[number[i]] = C[i];
+    c.v_last[number[i]] = v_last[i];
+  }
+}
+
+double stream_tube_task(const void* context, ModelWork& w, int g) {
+  stream_tube_group(*static_cast<const StreamTubeContext*>(context), w, g);
+  return 0.0;
+}
+
+void stream_tube_observations(ProblemRecord& rec, const StochasticSetup& s,
+                              std::array<double, MAXOBS + 1>& CCALC) {
+  const int nob = rec.obs.NOB;
+  double v_last[MAXOBS + 1];
+  const bool parallel =
+      rec.pool != nullptr && rec.pool->participants() > 1 && nob >= kParallelMinimum;
+  const int groups = parallel ? std::min(rec.pool->participants(), nob) : 1;
+  StreamTubeContext context{&rec, &s, groups, &CCALC, v_last};
+  if (groups > 1) {
+    std::array<double, MAXOBS + 1> unused;
+    rec.pool->run(groups, rec.work, stream_tube_task, &context, unused);
+  } else {
+    stream_tube_group(context, rec.work, 1);
+  }
+  // The working fields as the serial evaluation of the last observation
+  // leaves them: its distance and time, and the fields of its last CAVG
+  // call (one more evaluation of that tube).
+  ModelWork& w = rec.work;
+  if (nob >= 1) {
+    w.XCUR = rec.obs.XOBS[nob];
+    w.TCUR = rec.obs.TOBS[nob];
+    if (v_last[nob] != 0.0) {
+      double c;
+      CAVG_many(w, rec.pulses, 1, &v_last[nob], &c);
+    }
+  }
 }
 
 // Evaluates observations 1..NOB with `task`, side by side when the run has
@@ -136,11 +195,11 @@ void MODEL(ProblemRecord& rec, const CoefColumn& B,
 
   if (w.MODE >= 5) {
     const StochasticSetup s = begin_stochastic(w, p, B, ncoef);
-    evaluate_observations(rec, stream_tube_observation, {&rec, &s}, CCALC);
+    stream_tube_observations(rec, s, CCALC);
     end_stochastic(w);
   } else if (w.MODE >= 3) {
     prepare_nonequilibrium(w, B, ncoef);
-    evaluate_observations(rec, nonequilibrium_observation, {&rec, nullptr},
+    evaluate_observations(rec, nonequilibrium_observation, {&rec},
                           CCALC);
   } else {
     const double R = b(3);

@@ -12,15 +12,26 @@ namespace btcfit {
 // CI (restored) and C0.
 double CAVG(ModelWork& w, const PulseGroup& p, double v);
 
-// CAVG at v1 into c1, then at v2 into c2: the results and the working
-// fields left in `w` are those of the two calls in this order; the two
-// tubes are evaluated side by side.
 // out[k] = CAVG(w, p, v[k]) for k = 0..K-1 as K calls in a row, bit for bit,
 // with w left as the last call leaves it.
 void CAVG_many(ModelWork& w, const PulseGroup& p, int K, const double* v, double* out);
 
-// Most tubes that CAVG_many evaluates side by side.
+// Most tubes that cavg_tubes evaluates side by side.
 inline constexpr int kCavgTubesMax = 16;
+
+// TPUL and C0 as the pulse loop of a tube leaves them.
+struct TubeFields {
+  double TPUL;
+  double C0;
+};
+
+// CAVG for K <= kCavgTubesMax tubes of possibly different observations:
+// tube k at velocity v[k] for the observation at distance X[k] and time
+// T[k] (in place of XCUR, TCUR), the first as a CAVG call on w, each later
+// one as a call after it. w is not changed; `last` receives the TPUL and
+// C0 that the call for tube K-1 leaves.
+void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
+                const double* X, const double* T, double* out, TubeFields& last);
 
 // Velocity range [VLO, VHI] outside which CAVG is negligible for the
 // observation in XCUR, TCUR. VLO is the first guess on entry. Returns at once
@@ -49,6 +60,17 @@ StochasticSetup begin_stochastic(ModelWork& w, const PulseGroup& p,
 // from the state that begin_stochastic left).
 double stochastic_observation(ModelWork& w, const PulseGroup& p,
                               const StochasticSetup& s, double x, double t);
+
+// stochastic_observation for the observations at x[i], t[i], i < m, into
+// C[i], bit for bit, with the requests for tube values of all of them
+// evaluated together (cavg_tubes) as they come. w, as begin_stochastic
+// left it, is not changed (CI equal to CISAVE, as in every model call).
+// v_last[i] receives the last velocity that observation i asked for (0
+// when none), whose CAVG call leaves the working fields as the serial
+// evaluation of that observation leaves them.
+void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const StochasticSetup& s,
+                         int m, const double* x, const double* t, double* C,
+                         double* v_last);
 
 // Exit: MODE = MODSAV.
 void end_stochastic(ModelWork& w);

@@ -3,7 +3,8 @@
 //
 // begin_stochastic prepares the distribution once per coefficient set;
 // stochastic_observation integrates CAVG over the velocity range that LIMIT
-// finds for one observation. An observation reads only what
+// finds for one observation; stochastic_lockstep does the same for several
+// observations, their tube evaluations collected into common batches. An observation reads only what
 // begin_stochastic wrote (CAVG puts CI back and sets C0, TPUL, VELO and
 // DISP before it uses them), so observations may be evaluated on separate
 // copies of the working fields.
@@ -11,8 +12,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "models/lockstep.hpp"
 #include "models/romberg.hpp"
 #include "models/stochastic.hpp"
+#include "models/stochastic_limit.hpp"
 
 namespace btcfit {
 
@@ -28,18 +31,13 @@ static_assert(FRONT == 0.8999999761581421);
 static_assert(QFAC == 0.14000000059604645);
 static_assert(QOFF == 0.05000000074505806);
 
+// In lockstep the other observations fill the batches: only the slope
+// point of each scan step and the pair of a correction step are asked for
+// ahead, which are nearly always used.
+constexpr LimitAhead kLimitAheadLockstep{1, 1};
+
 constexpr double EPSREL = 1e-6;    // negligible fraction of the input
 constexpr double XAFLOOR = 1e-10;  // floor of x / alpha under the logarithm
-
-// The stream-tube integrand for ROMB: one velocity at a time, or the new
-// velocities of a level together (the same values, computed side by side),
-// in increasing order.
-struct TubeIntegrand {
-  ModelWork& w;
-  const PulseGroup& p;
-  double operator()(double v) const { return CAVG(w, p, v); }
-  void batch(const double* v, double* f, int n) const { CAVG_many(w, p, n, v, f); }
-};
 
 }  // namespace
 
@@ -75,31 +73,94 @@ StochasticSetup begin_stochastic(ModelWork& w, const PulseGroup& p,
   return s;
 }
 
+namespace {
+
+// First guess of the lower velocity limit for the observation at x, t: the
+// slowest tubes that can have carried solute to x by t, unless the profile
+// holds solute already.
+double first_guess(const ModelWork& w, const StochasticSetup& s, double x, double t) {
+  if (w.CI > 0.0) return s.VMIN;
+  const double q = QFAC * std::log(std::max(x / w.ALPHA, XAFLOOR)) * x / t - QOFF;
+  return std::max(w.RFAC * std::min(FRONT * x / t, q), s.VMIN);
+}
+
+// One observation as a computation that pauses for CAVG values at its x
+// and t: the velocity range, then the Romberg sums over it. C receives the
+// concentration.
+Steps observation_steps(const ModelWork& w, const StochasticSetup& s, double x, double t,
+                        LimitAhead ahead, double& C) {
+  C = 0.0;
+  double VLO = first_guess(w, s, x, t);
+  double VHI = 0.0;
+  {
+    Steps limit = limit_steps(ahead, VLO, VHI, s.VMAX, s.EPS);
+    while (limit.next()) co_await Values{limit.request()};
+  }
+  if (VLO >= s.VMAX) co_return;
+
+  double S = 0.0;
+  Steps sums = romberg_steps(S, VLO, VHI);
+  while (sums.next()) co_await Values{sums.request()};
+  if (w.MODE == 2) S = S / s.B1;  // flux average over the mean velocity
+  C = S;
+}
+
+}  // namespace
+
 double stochastic_observation(ModelWork& w, const PulseGroup& p,
                               const StochasticSetup& s, double x, double t) {
   w.XCUR = x;
   w.TCUR = t;
+  double C = 0.0;
+  run_steps(observation_steps(w, s, x, t, kLimitAheadAlone, C),
+            [&](const ValueRequest& r) { CAVG_many(w, p, r.n, r.v, r.f); });
+  return C;
+}
 
-  // First guess of the lower velocity limit: the slowest tubes that can
-  // have carried solute to x by t, unless the profile holds solute already.
-  double VLO;
-  if (w.CI > 0.0) {
-    VLO = s.VMIN;
-  } else {
-    const double q =
-        QFAC * std::log(std::max(w.XCUR / w.ALPHA, XAFLOOR)) * w.XCUR / w.TCUR -
-        QOFF;
-    VLO = std::max(w.RFAC * std::min(FRONT * w.XCUR / w.TCUR, q), s.VMIN);
+void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const StochasticSetup& s,
+                         int m, const double* x, const double* t, double* C,
+                         double* v_last) {
+  Steps steps[MAXOBS];
+  int waiting[MAXOBS];  // observations with a request open
+  int nw = 0;
+  for (int i = 0; i < m; ++i) {
+    v_last[i] = 0.0;
+    steps[i] = observation_steps(w, s, x[i], t[i], kLimitAheadLockstep, C[i]);
+    if (steps[i].next()) waiting[nw++] = i;
   }
 
-  double VHI = 0.0;
-  LIMIT(w, p, VLO, VHI, s.VMAX, s.EPS);
-  if (VLO >= s.VMAX) return 0.0;
-
-  double C = 0.0;
-  ROMB(TubeIntegrand{w, p}, C, VLO, VHI);
-  if (w.MODE == 2) C = C / s.B1;  // flux average over the mean velocity
-  return C;
+  // The open requests go through cavg_tubes in groups of up to
+  // kCavgTubesMax tubes, whichever observation they come from.
+  double cv[kCavgTubesMax], cX[kCavgTubesMax], cT[kCavgTubesMax], cf[kCavgTubesMax];
+  double* into[kCavgTubesMax];
+  int nc = 0;
+  auto flush = [&] {
+    TubeFields last;
+    cavg_tubes(w, p, nc, cv, cX, cT, cf, last);
+    for (int c = 0; c < nc; ++c) *into[c] = cf[c];
+    nc = 0;
+  };
+  while (nw > 0) {
+    for (int a = 0; a < nw; ++a) {
+      const int i = waiting[a];
+      const ValueRequest& r = steps[i].request();
+      for (int k = 0; k < r.n; ++k) {
+        cv[nc] = r.v[k];
+        cX[nc] = x[i];
+        cT[nc] = t[i];
+        into[nc] = &r.f[k];
+        if (++nc == kCavgTubesMax) flush();
+      }
+      v_last[i] = r.v[r.n - 1];
+    }
+    if (nc > 0) flush();
+    int still = 0;
+    for (int a = 0; a < nw; ++a) {
+      const int i = waiting[a];
+      if (steps[i].next()) waiting[still++] = i;
+    }
+    nw = still;
+  }
 }
 
 void end_stochastic(ModelWork& w) { w.MODE = w.MODSAV; }

@@ -64,9 +64,9 @@ int scan_points(double* vs, double v, double F, int steps, bool up) {
 
 }  // namespace
 
-Steps limit_steps(bool ahead, double& VLO, double& VHI, double VMAX, double EPS) {
+Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, double EPS) {
   if (VLO >= VMAX) co_return;
-  Lookahead look(ahead);
+  Lookahead look(ahead.lower > 0 || ahead.upper > 0);
   double vs[kAhead];
   const double E = EPS / LIMIT_EDIV;
 
@@ -77,8 +77,9 @@ Steps limit_steps(bool ahead, double& VLO, double& VHI, double VMAX, double EPS)
     double gv = 0.0;
     bool found = false;
     for (int i = 1; i <= LIMIT_NSTEP; ++i) {
-      // Most lower scans end at their first or second point.
-      if (i % 2 == 1) co_await look.ahead(vs, scan_points(vs, VLO, F, 2, true));
+      if (ahead.lower > 0 && (i - 1) % ahead.lower == 0) {
+        co_await look.ahead(vs, scan_points(vs, VLO, F, ahead.lower, true));
+      }
       gv = co_await ValueAt{look, VLO};
       if (gv > E) {
         found = true;
@@ -125,8 +126,9 @@ Steps limit_steps(bool ahead, double& VLO, double& VHI, double VMAX, double EPS)
     double gv = 0.0;
     bool found = false;
     for (int i = 1; i <= LIMIT_NSTEP; ++i) {
-      // Upper scans take a few steps more.
-      if (i % 4 == 1) co_await look.ahead(vs, scan_points(vs, VHI, F, 4, false));
+      if (ahead.upper > 0 && (i - 1) % ahead.upper == 0) {
+        co_await look.ahead(vs, scan_points(vs, VHI, F, ahead.upper, false));
+      }
       gv = co_await ValueAt{look, VHI};
       if (gv > E) {
         found = true;

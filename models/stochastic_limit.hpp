@@ -23,12 +23,24 @@ inline constexpr int LIMIT_NSCAN = 3;        // scans per side
 inline constexpr int LIMIT_NSTEP = 11;       // steps per scan
 inline constexpr int LIMIT_NCORR = 5;        // correction steps
 
+// How far the search asks for values ahead of need: the next `lower`
+// (`upper`) steps of a scan of the lower (upper) limit, each with its slope
+// point, and then also the two points of a correction step together.
+// {0, 0}: one velocity at a time, as the search needs them.
+struct LimitAhead {
+  int lower = 0;
+  int upper = 0;
+};
+
+// Most lower scans end at their first or second point, upper scans take a
+// few steps more: the lookahead for a search run on its own.
+inline constexpr LimitAhead kLimitAheadAlone{2, 4};
+
 // The search as a computation that pauses for integrand values: VLO (the
-// first guess on entry) and VHI are set as limit_search sets them. With
-// `ahead`, it asks for values ahead of need in groups: the next steps of a
-// scan with their slope points, and the two points of a correction step;
-// which of them it uses decides as without. VLO and VHI must outlive it.
-Steps limit_steps(bool ahead, double& VLO, double& VHI, double VMAX, double EPS);
+// first guess on entry) and VHI are set as limit_search sets them. Which
+// of the values asked for ahead it uses decides as without them. VLO and
+// VHI must outlive it.
+Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, double EPS);
 
 namespace limit_detail {
 
@@ -53,7 +65,8 @@ concept ManyIntegrand = requires(Integrand& g, const double* v, double* f, int n
 template <class Integrand>
 void limit_search(Integrand&& g, double& VLO, double& VHI, double VMAX, double EPS) {
   constexpr bool many = limit_detail::ManyIntegrand<std::remove_reference_t<Integrand>>;
-  run_steps(limit_steps(many, VLO, VHI, VMAX, EPS), [&g](const ValueRequest& r) {
+  run_steps(limit_steps(many ? kLimitAheadAlone : LimitAhead{}, VLO, VHI, VMAX, EPS),
+            [&g](const ValueRequest& r) {
     if constexpr (many) {
       if (r.n > 1) {
         g.many(r.v, r.f, r.n);
