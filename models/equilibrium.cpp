@@ -63,7 +63,9 @@ struct PlainTube {
   }
 };
 
-constexpr int kMaxTubes = kExfBatchMax / 6;  // up to six EXF calls per solution
+
+constexpr int kMaxTubes = kPlainMax;  // up to six EXF calls per solution
+static_assert(6 * kMaxTubes <= kExfBatchMax);
 
 constexpr int kSlots = 2 * kMaxTubes;  // passes of one batch
 
@@ -132,39 +134,75 @@ void resident_steps(int n, const double* v, const double* D, const double* tau,
   }
 }
 
-// MOD12 without decay for K <= kMaxTubes solutions: the EXF calls of both
-// passes of all of them (E1, E2 and E3 of each) go through one batch; every
-// value is formed as in a pass of one solution on its own.
-void mod12_plain(int K, PulseSolution* q) {
+// v X / D of each tube (the exponent of E2), as an array loop like the
+// others.
+__attribute__((always_inline)) inline void peclet_body(int K, const double* __restrict v,
+                                                       const double* __restrict X,
+                                                       const double* __restrict D,
+                                                       double* __restrict vXD) {
+  for (int k = 0; k < K; ++k) vXD[k] = v[k] * X[k] / D[k];
+}
+
+// PlainTube::step for n flux slots (E3 and its factor are 0).
+__attribute__((always_inline)) inline void flux_steps_body(int n, const double* __restrict E,
+                                                           double* __restrict A) {
+  for (int i = 0; i < n; ++i) A[i] = 0.5 * E[i] + 0.0 * 0.0 + 0.5 * E[kSlots + i];
+}
+
+__attribute__((target("avx"))) void peclet_avx(int K, const double* v, const double* X,
+                                                const double* D, double* vXD) {
+  peclet_body(K, v, X, D, vXD);
+}
+
+__attribute__((target("avx"))) void flux_steps_avx(int n, const double* E, double* A) {
+  flux_steps_body(n, E, A);
+}
+
+void peclet(int K, const double* v, const double* X, const double* D, double* vXD) {
+  if (exp_detail::processor_has_avx()) {
+    peclet_avx(K, v, X, D, vXD);
+  } else {
+    peclet_body(K, v, X, D, vXD);
+  }
+}
+
+void flux_steps(int n, const double* E, double* A) {
+  if (exp_detail::processor_has_avx()) {
+    flux_steps_avx(n, E, A);
+  } else {
+    flux_steps_body(n, E, A);
+  }
+}
+
+}  // namespace
+
+// MOD12 without decay for K <= kMaxTubes solutions given as arrays: the EXF
+// calls of both passes of all of them (E1, E2 and E3 of each) go through
+// one batch; every value is formed as in a pass of one solution on its own.
+void plain_solutions(int K, const PlainSolutions& a) {
   // Lanes: E1 of every pass first, then E2, then E3, kSlots apart, so that
   // each run of the batch holds calls of one kind.
-  PlainTube tube[kMaxTubes];
+  double vXD[kMaxTubes];
   double As[3 * kSlots], Bs[3 * kSlots], E[3 * kSlots];
   double sv[kSlots], sD[kSlots], sX[kSlots], stau[kSlots], svXD[kSlots], step[kSlots];
   int at1[kMaxTubes], at2[kMaxTubes];  // slot of pass 1, pass 2 (-1: skipped)
+  peclet(K, a.v, a.X, a.D, vXD);
   int n = 0;
   int nflux = 0;
   for (int k = 0; k < K; ++k) {
-    const PulseSolution& s = q[k];
-    PlainTube& tb = tube[k];
-    tb.v = s.v;
-    tb.D = s.D;
-    tb.vXD = tb.v * s.X / tb.D;
-    tb.X = s.X;
-    tb.flux = s.flux;
     at1[k] = at2[k] = -1;
-    const double tau1 = s.T;
-    const double tau2 = s.T - s.TPUL;
+    const double tau1 = a.T[k];
+    const double tau2 = a.T[k] - a.TPUL[k];
     for (int pass = 1; pass <= 2; ++pass) {
       const double tau = (pass == 1) ? tau1 : tau2;
       if (tau <= 0.0) continue;
       (pass == 1 ? at1 : at2)[k] = n;
-      sv[n] = tb.v;
-      sD[n] = tb.D;
-      sX[n] = tb.X;
+      sv[n] = a.v[k];
+      sD[n] = a.D[k];
+      sX[n] = a.X[k];
       stau[n] = tau;
-      svXD[n] = tb.vXD;
-      if (tb.flux) ++nflux;
+      svXD[n] = vXD[k];
+      if (a.flux[k]) ++nflux;
       ++n;
     }
   }
@@ -173,39 +211,39 @@ void mod12_plain(int K, PulseSolution* q) {
   exf_batch(n, As, Bs, E);
   exf_batch(n, As + kSlots, Bs + kSlots, E + kSlots);
   if (nflux < n) exf_zero_many(n, As + 2 * kSlots, E + 2 * kSlots);
-  // Step responses of the passes: all resident, else one by one.
+  // Step responses of the passes: all resident, all flux, else one by one.
   if (nflux == 0) {
     resident_steps(n, sv, sD, stau, svXD, E, step);
+  } else if (nflux == n) {
+    flux_steps(n, E, step);
   } else {
     for (int k = 0; k < K; ++k) {
-      const PlainTube& tb = tube[k];
-      for (const int a : {at1[k], at2[k]}) {
-        if (a >= 0) {
-          step[a] = tb.step(stau[a], E[a], E[kSlots + a], tb.flux ? 0.0 : E[2 * kSlots + a]);
+      const PlainTube tb{a.v[k], a.D[k], vXD[k], a.X[k], a.flux[k]};
+      for (const int i : {at1[k], at2[k]}) {
+        if (i >= 0) {
+          step[i] = tb.step(stau[i], E[i], E[kSlots + i], tb.flux ? 0.0 : E[2 * kSlots + i]);
         }
       }
     }
   }
 
   for (int k = 0; k < K; ++k) {
-    PulseSolution& s = q[k];
-    const PlainTube& tb = tube[k];
-    double& Y = s.Y;
-    const double X = s.X;
-    const double CI = s.CI;
-    const double C0 = s.C0;
-    const double gamma = s.gamma;
-    const double v = tb.v;
-    const double D = tb.D;
+    double& Y = a.Y[k];
+    const double C0 = a.C0[k];
     if (at1[k] >= 0) {
-      const double tau = s.T;
+      const double X = a.X[k];
+      const double CI = a.CI[k];
+      const double gamma = a.gamma[k];
+      const double v = a.v[k];
+      const double D = a.D[k];
+      const double tau = a.T[k];
       const double E1 = E[at1[k]];
       const double E2 = E[kSlots + at1[k]];
-      const double E3 = tb.flux ? 0.0 : E[2 * kSlots + at1[k]];
+      const double E3 = a.flux[k] ? 0.0 : E[2 * kSlots + at1[k]];
       const double A = step[at1[k]];
       double G = 0.0;
       if (gamma != 0.0) {
-        if (tb.flux) {
+        if (a.flux[k]) {
           G = gamma * (tau + ((X - v * tau) / (2.0 * v)) * E1 -
                        ((X + v * tau) / (2.0 * v)) * E2);
         } else {
@@ -222,6 +260,29 @@ void mod12_plain(int K, PulseSolution* q) {
       Y = Y - C0 * step[at2[k]];
     }
   }
+}
+
+namespace {
+
+// plain_solutions on records.
+void mod12_plain(int K, PulseSolution* q) {
+  double v[kMaxTubes], D[kMaxTubes], X[kMaxTubes], T[kMaxTubes], TPUL[kMaxTubes];
+  double CI[kMaxTubes], C0[kMaxTubes], gamma[kMaxTubes], Y[kMaxTubes];
+  bool flux[kMaxTubes];
+  for (int k = 0; k < K; ++k) {
+    v[k] = q[k].v;
+    D[k] = q[k].D;
+    X[k] = q[k].X;
+    T[k] = q[k].T;
+    TPUL[k] = q[k].TPUL;
+    CI[k] = q[k].CI;
+    C0[k] = q[k].C0;
+    gamma[k] = q[k].gamma;
+    flux[k] = q[k].flux;
+    Y[k] = q[k].Y;
+  }
+  plain_solutions(K, {v, D, X, T, TPUL, CI, C0, gamma, flux, Y});
+  for (int k = 0; k < K; ++k) q[k].Y = Y[k];
 }
 
 // MOD12 with first-order decay for K <= kMaxDecay solutions, the EXF calls

@@ -12,8 +12,6 @@ namespace btcfit {
 // resident) from `w`. Y is written only when T > 0.
 void MOD12(const ModelWork& w, double& Y, double X, double T);
 
-// MOD12 on two tubes (w1 into Y1, w2 into Y2) at the same X and T, with the
-// result bits of two separate calls; the two are evaluated side by side.
 // One call of MOD12 as data: the fields of the working copy that MOD12
 // reads, where it is evaluated, and Y (in: the value that stays when no
 // pass applies, T <= 0; out: the concentration).
@@ -31,6 +29,28 @@ struct PulseSolution {
   double Y;
   bool flux;     // MODE == 2
 };
+
+// Solutions without decay (mu = 0) as arrays, K <= kPlainMax: solution k
+// has the fields v[k], D[k], ... of a PulseSolution; Y[k] in and out.
+struct PlainSolutions {
+  const double* v;
+  const double* D;
+  const double* X;
+  const double* T;
+  const double* TPUL;
+  const double* CI;
+  const double* C0;
+  const double* gamma;
+  const bool* flux;
+  double* Y;
+};
+
+// Most solutions in one call of plain_solutions.
+inline constexpr int kPlainMax = 16;
+
+// MOD12 for K <= kPlainMax solutions without decay, each with the result
+// bits of a call on its own (their erfc products evaluated together).
+void plain_solutions(int K, const PlainSolutions& a);
 
 PulseSolution pulse_solution(const ModelWork& w, double Y, double X, double T);
 

@@ -10,10 +10,22 @@
 #pragma once
 
 #include <coroutine>
+#include <cstddef>
 #include <exception>
 #include <utility>
 
 namespace btcfit {
+
+namespace lockstep_detail {
+
+// Storage of the paused computations: every model call starts and ends a
+// few per observation, always of the same few sizes, so each thread keeps
+// the blocks it gave back for the next ones instead of returning them to
+// the general allocator.
+void* take_frame(std::size_t size);
+void give_frame(void* frame, std::size_t size) noexcept;
+
+}  // namespace lockstep_detail
 
 // A request for integrand values: f[i] = g(v[i]) for i < n, in any order.
 struct ValueRequest {
@@ -28,6 +40,11 @@ struct ValueRequest {
 class Steps {
  public:
   struct promise_type {
+    static void* operator new(std::size_t size) { return lockstep_detail::take_frame(size); }
+    static void operator delete(void* frame, std::size_t size) noexcept {
+      lockstep_detail::give_frame(frame, size);
+    }
+
     ValueRequest request;
     Steps get_return_object() {
       return Steps(std::coroutine_handle<promise_type>::from_promise(*this));

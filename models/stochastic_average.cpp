@@ -24,6 +24,88 @@ static_assert(SQRT2PI == 2.5066299438476562);
 constexpr double EXPCAP = 100.0;    // cap of the density exponent
 constexpr double SUMFLOOR = 1e-70;  // tube sums below this count as 0
 
+// The per-tube arithmetic as plain loops over arrays, which the compiler
+// evaluates several tubes per instruction (AVX where the processor has it,
+// chosen at run time as for the tube solutions): each tube still sees the
+// same operations in the same order.
+
+// Tube velocity and dispersion over R, and (solute loads) the input time.
+__attribute__((always_inline)) inline void tube_parameters_body(
+    int K, const double* __restrict v, double RFAC, double ALPHA, bool load, double TMLOAD,
+    double* __restrict vR, double* __restrict D, double* __restrict TPUL) {
+  for (int k = 0; k < K; ++k) {
+    vR[k] = v[k] / RFAC;
+    D[k] = ALPHA * vR[k];
+  }
+  if (load) {
+    for (int k = 0; k < K; ++k) TPUL[k] = TMLOAD / v[k];
+  }
+}
+
+// Exponent of the log-normal density from ln v.
+__attribute__((always_inline)) inline void density_exponents_body(
+    int K, const double* __restrict lnv, double VLNMU, double SIGMA, double* __restrict e) {
+  for (int k = 0; k < K; ++k) {
+    const double d = lnv[k] - VLNMU;
+    e[k] = -std::min(d * d / (2.0 * SIGMA * SIGMA), EXPCAP);
+  }
+}
+
+// Tube sums times the density (times v for flux concentrations).
+__attribute__((always_inline)) inline void weighted_sums_body(
+    int K, const double* __restrict v, const double* __restrict e, const double* __restrict S,
+    double SIGMA, bool flux, double* __restrict out) {
+  for (int k = 0; k < K; ++k) {
+    const double f = e[k] / (SQRT2PI * SIGMA * v[k]);
+    const double Sk = S[k] < SUMFLOOR ? 0.0 : S[k];
+    out[k] = flux ? Sk * f * v[k] : Sk * f;
+  }
+}
+
+__attribute__((target("avx"))) void tube_parameters_avx(int K, const double* v, double RFAC,
+                                                         double ALPHA, bool load, double TMLOAD,
+                                                         double* vR, double* D, double* TPUL) {
+  tube_parameters_body(K, v, RFAC, ALPHA, load, TMLOAD, vR, D, TPUL);
+}
+
+__attribute__((target("avx"))) void density_exponents_avx(int K, const double* lnv,
+                                                           double VLNMU, double SIGMA,
+                                                           double* e) {
+  density_exponents_body(K, lnv, VLNMU, SIGMA, e);
+}
+
+__attribute__((target("avx"))) void weighted_sums_avx(int K, const double* v, const double* e,
+                                                       const double* S, double SIGMA, bool flux,
+                                                       double* out) {
+  weighted_sums_body(K, v, e, S, SIGMA, flux, out);
+}
+
+void tube_parameters(int K, const double* v, double RFAC, double ALPHA, bool load,
+                     double TMLOAD, double* vR, double* D, double* TPUL) {
+  if (exp_detail::processor_has_avx()) {
+    tube_parameters_avx(K, v, RFAC, ALPHA, load, TMLOAD, vR, D, TPUL);
+  } else {
+    tube_parameters_body(K, v, RFAC, ALPHA, load, TMLOAD, vR, D, TPUL);
+  }
+}
+
+void density_exponents(int K, const double* lnv, double VLNMU, double SIGMA, double* e) {
+  if (exp_detail::processor_has_avx()) {
+    density_exponents_avx(K, lnv, VLNMU, SIGMA, e);
+  } else {
+    density_exponents_body(K, lnv, VLNMU, SIGMA, e);
+  }
+}
+
+void weighted_sums(int K, const double* v, const double* e, const double* S, double SIGMA,
+                   bool flux, double* out) {
+  if (exp_detail::processor_has_avx()) {
+    weighted_sums_avx(K, v, e, S, SIGMA, flux, out);
+  } else {
+    weighted_sums_body(K, v, e, S, SIGMA, flux, out);
+  }
+}
+
 }  // namespace
 
 // The tubes go through the pulse loop side by side (it does not depend on
@@ -41,29 +123,36 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
   double S[kCavgTubesMax];  // tube concentrations, summed over the pulses
   double TPUL[kCavgTubesMax];
   double CI[kCavgTubesMax];
-  double C0k[kCavgTubesMax];  // C0 as each tube's loop has it
+  double C0k[kCavgTubesMax] = {};  // C0 as each tube's loop has it
   bool alive[kCavgTubesMax];  // still in the pulse loop
-  PulseSolution base[kCavgTubesMax];  // what does not change with the pulse
-  PulseSolution q[kCavgTubesMax];
   int at[kCavgTubesMax];
+  double vR[kCavgTubesMax], D[kCavgTubesMax];
+  tube_parameters(K, v, w.RFAC, w.ALPHA, w.MODSAV >= 7, w.TMLOAD, vR, D, TPUL);
   double C0 = w.C0;
   for (int k = 0; k < K; ++k) {
     Y[k] = 0.0;
     S[k] = 0.0;
     CI[k] = (k == 0) ? w.CI : p.CISAVE;
-    TPUL[k] = w.TPUL;
+    // Solute load: the input of a tube lasts the longer the slower it
+    // flows (TMLOAD / v, set above).
+    if (w.MODSAV < 7) TPUL[k] = w.TPUL;
     C0k[k] = C0;
     alive[k] = true;
-    // Tube parameters: velocity and dispersion over R.
-    base[k].v = v[k] / w.RFAC;
-    base[k].D = w.ALPHA * base[k].v;
-    base[k].mu = w.PAR5;
-    base[k].gamma = w.PAR6;
-    base[k].flux = (w.MODE == 2);
-    base[k].X = X[k];
-    // Solute load: the input of a tube lasts the longer the slower it flows.
-    if (w.MODSAV >= 7) TPUL[k] = w.TMLOAD / v[k];
   }
+  // The solutions of the tubes in the pulse loop, as arrays (no decay) or
+  // as records (decay).
+  const bool decay = (w.PAR5 != 0.0);
+  const bool flux = (w.MODE == 2);
+  double sv[kCavgTubesMax], sD[kCavgTubesMax], sX[kCavgTubesMax], sT[kCavgTubesMax];
+  double sTPUL[kCavgTubesMax], sCI[kCavgTubesMax], sC0[kCavgTubesMax], sY[kCavgTubesMax];
+  double sgamma[kCavgTubesMax];
+  bool sflux[kCavgTubesMax];
+  PulseSolution q[kCavgTubesMax];
+  for (int k = 0; k < K; ++k) {
+    sgamma[k] = w.PAR6;
+    sflux[k] = flux;
+  }
+  static_assert(kCavgTubesMax <= kPlainMax);
 
   // Tube concentration, summed over the pulses that have started.
   for (int j = 1; j <= p.NPULSE; ++j) {
@@ -104,20 +193,40 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
         alive[k] = false;
         continue;
       }
-      PulseSolution& qk = q[m];
-      qk = base[k];
-      qk.TPUL = TPUL[k];
-      qk.CI = CI[k];
-      qk.C0 = C0k[k];
-      qk.T = theta;
-      qk.Y = Y[k];
+      sv[m] = vR[k];
+      sD[m] = D[k];
+      sX[m] = X[k];
+      sT[m] = theta;
+      sTPUL[m] = TPUL[k];
+      sCI[m] = CI[k];
+      sC0[m] = C0k[k];
+      sY[m] = Y[k];
       at[m++] = k;
     }
     if (m == 0) break;
-    MOD12_many(m, q);
+    if (decay) {
+      for (int i = 0; i < m; ++i) {
+        PulseSolution& qi = q[i];
+        qi.v = sv[i];
+        qi.D = sD[i];
+        qi.TPUL = sTPUL[i];
+        qi.CI = sCI[i];
+        qi.C0 = sC0[i];
+        qi.mu = w.PAR5;
+        qi.gamma = w.PAR6;
+        qi.X = sX[i];
+        qi.T = sT[i];
+        qi.Y = sY[i];
+        qi.flux = flux;
+      }
+      MOD12_many(m, q);
+      for (int i = 0; i < m; ++i) sY[i] = q[i].Y;
+    } else {
+      plain_solutions(m, {sv, sD, sX, sT, sTPUL, sCI, sC0, sgamma, sflux, sY});
+    }
     for (int i = 0; i < m; ++i) {
       const int k = at[i];
-      Y[k] = q[i].Y;
+      Y[k] = sY[i];
       S[k] = S[k] + Y[k];
     }
   }
@@ -125,18 +234,11 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
   last.C0 = C0k[K - 1];
 
   // Log-normal density of v.
-  double e[kCavgTubesMax];
-  for (int k = 0; k < K; ++k) {
-    const double d = std::log(v[k]) - w.VLNMU;
-    e[k] = -std::min(d * d / (2.0 * w.SIGMA * w.SIGMA), EXPCAP);
-  }
+  double lnv[kCavgTubesMax], e[kCavgTubesMax];
+  for (int k = 0; k < K; ++k) lnv[k] = std::log(v[k]);
+  density_exponents(K, lnv, w.VLNMU, w.SIGMA, e);
   exp_many(K, e, e);
-  for (int k = 0; k < K; ++k) {
-    const double f = e[k] / (SQRT2PI * w.SIGMA * v[k]);
-    double Sk = S[k];
-    if (Sk < SUMFLOOR) Sk = 0.0;
-    out[k] = (w.MODE == 2) ? Sk * f * v[k] : Sk * f;
-  }
+  weighted_sums(K, v, e, S, w.SIGMA, w.MODE == 2, out);
 }
 
 void CAVG_many(ModelWork& w, const PulseGroup& p, int K, const double* v, double* out) {
