@@ -138,39 +138,29 @@ __attribute__((target("avx2,fma"))) inline __m256d exf4(__m256d A, __m256d B, __
   return _mm256_blendv_pd(r, guarded, b0);
 }
 
-// The pairs go in runs of kExfBatchMax: first the approximations F of all
-// of them, sorted into continued fractions and rational forms without
-// branches and evaluated four (or eight) at a time, then exf4.
+// F of four arguments X = |B|: the continued fraction where X > kSplit (or
+// X is NaN, as the scalar comparison decides), the rational form elsewhere.
+// A group of one kind evaluates only that kind; a mixed group evaluates
+// both and takes each lane from the one its comparison chooses. Neighbouring
+// pairs usually have similar arguments, so mixed groups are few.
+__attribute__((target("avx2,fma"))) inline __m256d approximation4(__m256d X) {
+  const int cf = _mm256_movemask_pd(_mm256_cmp_pd(X, _mm256_set1_pd(kSplit), _CMP_NLE_UQ));
+  if (cf == 0xf) return continued_fraction4(X);
+  if (cf == 0) return rational4(X);
+  const __m256d useCF = _mm256_cmp_pd(X, _mm256_set1_pd(kSplit), _CMP_NLE_UQ);
+  return _mm256_blendv_pd(rational4(X), continued_fraction4(X), useCF);
+}
+
+// exf_one on n pairs, four at a time; the last one to three pairs are
+// padded with (0, 0).
 __attribute__((target("avx2,fma"))) void exf_wide(int n, const double* A, const double* B,
                                                   double* R) {
-  for (; n > kExfBatchMax; n -= kExfBatchMax, A += kExfBatchMax, B += kExfBatchMax,
-                           R += kExfBatchMax) {
-    exf_wide(kExfBatchMax, A, B, R);
-  }
-  alignas(32) double F[kExfBatchMax + 4];
-  alignas(32) double xc[kExfBatchMax + 1], xr[kExfBatchMax + 1];
-  alignas(32) double fc[kExfBatchMax], fr[kExfBatchMax];
-  int ic[kExfBatchMax + 1], ir[kExfBatchMax + 1];
-  int nc = 0, nr = 0;
-  for (int i = 0; i < n; ++i) {
-    const double X = std::fabs(B[i]);
-    const int c = !(X <= kSplit);  // also a NaN X, as in the scalar comparison
-    ic[nc] = i;
-    xc[nc] = X;
-    ir[nr] = i;
-    xr[nr] = X;
-    nc += c;
-    nr += 1 - c;
-  }
-  by_fours<true>(nc, xc, fc);
-  by_fours<false>(nr, xr, fr);
-  for (int k = 0; k < nc; ++k) F[ic[k]] = fc[k];
-  for (int k = 0; k < nr; ++k) F[ir[k]] = fr[k];
-
+  const __m256d sign = _mm256_set1_pd(-0.0);
   int i = 0;
   for (; i + 4 <= n; i += 4) {
-    _mm256_storeu_pd(R + i, exf4(_mm256_loadu_pd(A + i), _mm256_loadu_pd(B + i),
-                                 _mm256_load_pd(F + i)));
+    const __m256d b = _mm256_loadu_pd(B + i);
+    const __m256d F = approximation4(_mm256_andnot_pd(sign, b));
+    _mm256_storeu_pd(R + i, exf4(_mm256_loadu_pd(A + i), b, F));
   }
   if (i < n) {
     alignas(32) double a[4] = {0.0, 0.0, 0.0, 0.0}, b[4] = {0.0, 0.0, 0.0, 0.0}, r[4];
@@ -178,8 +168,9 @@ __attribute__((target("avx2,fma"))) void exf_wide(int n, const double* A, const 
       a[k - i] = A[k];
       b[k - i] = B[k];
     }
-    for (int k = n; k < i + 4; ++k) F[k] = 1.0;
-    _mm256_store_pd(r, exf4(_mm256_load_pd(a), _mm256_load_pd(b), _mm256_load_pd(F + i)));
+    const __m256d bb = _mm256_load_pd(b);
+    const __m256d F = approximation4(_mm256_andnot_pd(sign, bb));
+    _mm256_store_pd(r, exf4(_mm256_load_pd(a), bb, F));
     for (int k = i; k < n; ++k) R[k] = r[k - i];
   }
 }
