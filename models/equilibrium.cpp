@@ -64,10 +64,9 @@ struct PlainTube {
 };
 
 
-constexpr int kMaxTubes = kPlainMax;  // up to six EXF calls per solution
-static_assert(6 * kMaxTubes <= kExfBatchMax);
-
+constexpr int kMaxTubes = kPlainMax;
 constexpr int kSlots = 2 * kMaxTubes;  // passes of one batch
+static_assert(kSlots <= kExfBatchMax);  // one exf_batch call per kind of EXF
 
 // The erfc arguments of n passes (slots) at once, the expressions of
 // PlainTube::erfc_args, E1, E2 and E3 kinds kSlots apart. Written as plain
