@@ -209,15 +209,16 @@ TEST(StochasticLimit, CorrectionBelowZeroIsTakenBack) {
   EXPECT_EQ(at[2], kVmax);
 }
 
+double narrow(double v) {
+  if (v <= 1.0 || v >= 1.03) return 0.0;
+  if (v <= 1.02) return 0.1 * (v - 1.0) / 0.02;
+  return 0.1 * (1.03 - v) / 0.01;
+}
+
 // A narrow peak between the points of the upper scan: each scan finds
 // nothing, goes on from where it stopped (slope taken there, at a fresh
 // integrand value) and steps back; the range ends up empty (VHI < VLO).
 TEST(StochasticLimit, UpperScanWithoutPointGoesOnFromWhereItStopped) {
-  auto narrow = [](double v) {
-    if (v <= 1.0 || v >= 1.03) return 0.0;
-    if (v <= 1.02) return 0.1 * (v - 1.0) / 0.02;
-    return 0.1 * (1.03 - v) / 0.01;
-  };
   std::vector<double> at;
   double VLO = 0.5;
   double VHI = -7.0;
@@ -246,6 +247,41 @@ TEST(StochasticLimit, UpperScanWithoutPointGoesOnFromWhereItStopped) {
   }
   EXPECT_EQ(VHI, v);
   EXPECT_LT(VHI, VLO);
+}
+
+// Asking for values ahead of need, in any amount, changes neither the
+// limits nor which values the search uses: every lookahead gives the limits
+// of the search that takes one value at a time.
+TEST(StochasticLimit, LookaheadLeavesTheLimitsAsTheyAre) {
+  struct Case {
+    const char* name;
+    double (*g)(double);
+    double guess;
+  };
+  const Case cases[] = {
+      {"tent", tent, 0.5},     {"tent from above", tent, 1.7}, {"falling", falling, 0.2},
+      {"narrow", narrow, 0.3}, {"flat", [](double) { return 1.0; }, 0.4},
+      {"nothing", [](double) { return 0.0; }, 0.4},
+  };
+  const LimitAhead aheads[] = {{0, 0}, {1, 1}, {2, 4}, {3, 2}, {5, 7}, {1, 0}, {0, 3}};
+  for (const Case& c : cases) {
+    double VLOref = c.guess, VHIref = -7.0;
+    limit_search(c.g, VLOref, VHIref, kVmax, kEps);
+    for (const LimitAhead ahead : aheads) {
+      SCOPED_TRACE(testing::Message() << c.name << " ahead " << ahead.lower << ',' << ahead.upper);
+      double VLO = c.guess, VHI = -7.0;
+      int requests = 0;
+      run_steps(limit_steps(ahead, VLO, VHI, kVmax, kEps), [&](const ValueRequest& r) {
+        ++requests;
+        ASSERT_GE(r.n, 1);
+        ASSERT_LE(r.n, 16);
+        for (int i = 0; i < r.n; ++i) r.f[i] = c.g(r.v[i]);
+      });
+      EXPECT_EQ(VLO, VLOref);
+      EXPECT_EQ(VHI, VHIref);
+      EXPECT_GT(requests, 0);
+    }
+  }
 }
 
 }  // namespace
