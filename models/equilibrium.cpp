@@ -186,23 +186,24 @@ void plain_solutions(int K, const PlainSolutions& a) {
   double sv[kSlots], sD[kSlots], sX[kSlots], stau[kSlots], svXD[kSlots], step[kSlots];
   int at1[kMaxTubes], at2[kMaxTubes];  // slot of pass 1, pass 2 (-1: skipped)
   peclet(K, a.v, a.X, a.D, vXD);
+  // Pass 1 of every solution, then pass 2, the skipped passes (tau <= 0)
+  // left out without branches: every slot is written, only a pass that
+  // applies advances n.
   int n = 0;
   int nflux = 0;
-  for (int k = 0; k < K; ++k) {
-    at1[k] = at2[k] = -1;
-    const double tau1 = a.T[k];
-    const double tau2 = a.T[k] - a.TPUL[k];
-    for (int pass = 1; pass <= 2; ++pass) {
-      const double tau = (pass == 1) ? tau1 : tau2;
-      if (tau <= 0.0) continue;
-      (pass == 1 ? at1 : at2)[k] = n;
+  for (int pass = 1; pass <= 2; ++pass) {
+    int* at = (pass == 1) ? at1 : at2;
+    for (int k = 0; k < K; ++k) {
+      const double tau = (pass == 1) ? a.T[k] : a.T[k] - a.TPUL[k];
+      const int on = !(tau <= 0.0);
+      at[k] = on ? n : -1;
       sv[n] = a.v[k];
       sD[n] = a.D[k];
       sX[n] = a.X[k];
       stau[n] = tau;
       svXD[n] = vXD[k];
-      if (a.flux[k]) ++nflux;
-      ++n;
+      nflux += on & int(a.flux[k]);
+      n += on;
     }
   }
   if (n == 0) return;

@@ -185,25 +185,34 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
     }
     // Later pulses start later still: a tube whose observation precedes
     // this pulse is done.
+    double theta[kCavgTubesMax];
     int m = 0;
     for (int k = 0; k < K; ++k) {
       if (!alive[k]) continue;
-      const double theta = T[k] - p.TPULSE[j];
-      if (theta <= 0.0) {
+      theta[k] = T[k] - p.TPULSE[j];
+      if (theta[k] <= 0.0) {
         alive[k] = false;
         continue;
       }
-      sv[m] = vR[k];
-      sD[m] = D[k];
-      sX[m] = X[k];
-      sT[m] = theta;
-      sTPUL[m] = TPUL[k];
-      sCI[m] = CI[k];
-      sC0[m] = C0k[k];
-      sY[m] = Y[k];
       at[m++] = k;
     }
     if (m == 0) break;
+    if (m == K && !decay) {  // every tube, in place
+      plain_solutions(K, {vR, D, X, theta, TPUL, CI, C0k, sgamma, sflux, Y});
+      for (int k = 0; k < K; ++k) S[k] = S[k] + Y[k];
+      continue;
+    }
+    for (int i = 0; i < m; ++i) {
+      const int k = at[i];
+      sv[i] = vR[k];
+      sD[i] = D[k];
+      sX[i] = X[k];
+      sT[i] = theta[k];
+      sTPUL[i] = TPUL[k];
+      sCI[i] = CI[k];
+      sC0[i] = C0k[k];
+      sY[i] = Y[k];
+    }
     if (decay) {
       for (int i = 0; i < m; ++i) {
         PulseSolution& qi = q[i];
