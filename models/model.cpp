@@ -59,16 +59,51 @@ struct ObservationContext {
   const ProblemRecord* rec;
 };
 
-
 // All observations of an equilibrium call at once: the pulse solutions of
 // every observation are set up as superpose_pulses sets them up (with the
-// same working fields at each step), evaluated together by MOD12_many, and
-// summed per observation in pulse order. The working fields end as a serial
+// same working fields at each step), evaluated together (plain_solutions,
+// or MOD12_many with decay), and summed per observation in pulse order. The working fields end as a serial
 // evaluation of the observations leaves them.
 void equilibrium_observations(ProblemRecord& rec, std::array<double, MAXOBS + 1>& CCALC) {
   ModelWork& w = rec.work;
   const PulseGroup& p = rec.pulses;
   const ObservationGroup& obs = rec.obs;
+  if (w.PAR5 == 0.0) {
+    // Without decay the solutions go to plain_solutions as arrays, in
+    // groups of kPlainMax in the order of the walk; each result is added to
+    // its observation's sum as its group is done, so every sum still runs
+    // in pulse order.
+    double v[kPlainMax], D[kPlainMax], X[kPlainMax], T[kPlainMax], TPUL[kPlainMax];
+    double CI[kPlainMax], C0[kPlainMax], gamma[kPlainMax], Y[kPlainMax];
+    bool flux[kPlainMax];
+    int owner[kPlainMax];
+    int m = 0;
+    const auto solve = [&] {
+      plain_solutions(m, {v, D, X, T, TPUL, CI, C0, gamma, flux, Y});
+      for (int i = 0; i < m; ++i) CCALC[owner[i]] = CCALC[owner[i]] + Y[i];
+      m = 0;
+    };
+    for (int j = 1; j <= obs.NOB; ++j) {
+      CCALC[j] = 0.0;
+      const double x = obs.XOBS[j];
+      walk_pulses(w, p, obs.TOBS[j], [&](double tau) {
+        v[m] = w.VELO;
+        D[m] = w.DISP;
+        X[m] = x;
+        T[m] = tau;
+        TPUL[m] = w.TPUL;
+        CI[m] = w.CI;
+        C0[m] = w.C0;
+        gamma[m] = w.PAR6;
+        flux[m] = (w.MODE == 2);
+        Y[m] = 0.0;
+        owner[m] = j;
+        if (++m == kPlainMax) solve();
+      });
+    }
+    if (m > 0) solve();
+    return;
+  }
   constexpr int kMaxSolutions = MAXOBS * MAXPULSE;
   PulseSolution q[kMaxSolutions];
   int first[MAXOBS + 2];  // solutions of observation j: first[j] .. first[j+1]-1
