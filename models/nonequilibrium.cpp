@@ -15,6 +15,7 @@
 
 #include "models/exchange_function.hpp"
 #include "models/exponential_erfc.hpp"
+#include "models/exponential.hpp"
 #include "models/exponential_erfc_batch.hpp"
 #include "models/romberg.hpp"
 
@@ -71,10 +72,7 @@ struct PhaseArgs {
   double A1, A2, B2;
 };
 
-inline PhaseArgs phase_args(const ModelWork& w, double tau) {
-  const double Z = w.XCUR;
-  const double bR = w.PAR5;
-  const double P = w.DISP;
+inline PhaseArgs phase_args_at(double Z, double bR, double P, double tau) {
   PhaseArgs e;
   e.A1 = -P * ((bR * Z - tau) * (bR * Z - tau)) / (4.0 * bR * tau);
   e.A2 = P * Z;
@@ -82,17 +80,21 @@ inline PhaseArgs phase_args(const ModelWork& w, double tau) {
   return e;
 }
 
+inline PhaseArgs phase_args(const ModelWork& w, double tau) {
+  return phase_args_at(w.XCUR, w.PAR5, w.DISP, tau);
+}
+
+// g for flux (MODE 4) and for resident concentrations.
+inline double phase_flux(double Z, double bR, double P, double tau, double E1) {
+  return (Z / tau) * std::sqrt(bR * P / (kFourPi * tau)) * E1;
+}
+inline double phase_resident(double bR, double P, double tau, double E1, double E2) {
+  return kInvSqrtPi * std::sqrt(P / (bR * tau)) * E1 - (P / (2.0 * bR)) * E2;
+}
+
 inline double phase_from(const ModelWork& w, double tau, double E1, double E2) {
-  const double Z = w.XCUR;
-  const double bR = w.PAR5;
-  const double P = w.DISP;
-  double g;
-  if (w.MODE == 4) {
-    g = (Z / tau) * std::sqrt(bR * P / (kFourPi * tau)) * E1;
-  } else {
-    g = kInvSqrtPi * std::sqrt(P / (bR * tau)) * E1 - (P / (2.0 * bR)) * E2;
-  }
-  return g;
+  if (w.MODE == 4) return phase_flux(w.XCUR, w.PAR5, w.DISP, tau, E1);
+  return phase_resident(w.PAR5, w.DISP, tau, E1, E2);
 }
 
 inline double phase_response(const ModelWork& w, double tau) {
@@ -103,11 +105,88 @@ inline double phase_response(const ModelWork& w, double tau) {
 }
 
 // Arguments of J at tau.
+inline double exchange_a_at(double omega, double bR, double tau) { return omega * tau / bR; }
+inline double exchange_b_at(double omega, double theta, double R, double bR, double tau) {
+  return omega * (theta - tau) / (R - bR);
+}
 inline double exchange_a(const ModelWork& w, double tau) {
-  return w.PAR6 * tau / w.PAR5;
+  return exchange_a_at(w.PAR6, w.PAR5, tau);
 }
 inline double exchange_b(const ModelWork& w, double tau) {
-  return w.PAR6 * (w.TCUR - tau) / (w.RFAC - w.PAR5);
+  return exchange_b_at(w.PAR6, w.TCUR, w.RFAC, w.PAR5, tau);
+}
+
+// The per-abscissa arithmetic of CC0_batch as loops over arrays, which the
+// compiler evaluates several abscissae per instruction (AVX where the
+// processor has it, chosen at run time): each abscissa still sees the
+// operations of CC0 in the same order.
+struct PhaseFields {
+  double Z, bR, P, omega, theta, R;
+  bool flux;
+};
+
+inline PhaseFields phase_fields(const ModelWork& w) {
+  return {w.XCUR, w.PAR5, w.DISP, w.PAR6, w.TCUR, w.RFAC, w.MODE == 4};
+}
+
+__attribute__((always_inline)) inline void phase_args_body(int n, const PhaseFields& c,
+                                                           const double* __restrict tau,
+                                                           double* __restrict A1,
+                                                           double* __restrict A2,
+                                                           double* __restrict B2) {
+  for (int i = 0; i < n; ++i) {
+    const PhaseArgs e = phase_args_at(c.Z, c.bR, c.P, tau[i]);
+    A1[i] = e.A1;
+    A2[i] = e.A2;
+    B2[i] = e.B2;
+  }
+}
+
+// g, and the arguments of J (used where g is not below the cut-off).
+__attribute__((always_inline)) inline void phase_values_body(
+    int n, const PhaseFields& c, const double* __restrict tau, const double* __restrict E1,
+    const double* __restrict E2, double* __restrict g, double* __restrict ja,
+    double* __restrict jb) {
+  if (c.flux) {
+    for (int i = 0; i < n; ++i) g[i] = phase_flux(c.Z, c.bR, c.P, tau[i], E1[i]);
+  } else {
+    for (int i = 0; i < n; ++i) g[i] = phase_resident(c.bR, c.P, tau[i], E1[i], E2[i]);
+  }
+  for (int i = 0; i < n; ++i) {
+    ja[i] = exchange_a_at(c.omega, c.bR, tau[i]);
+    jb[i] = exchange_b_at(c.omega, c.theta, c.R, c.bR, tau[i]);
+  }
+}
+
+__attribute__((target("avx"))) void phase_args_avx(int n, const PhaseFields& c,
+                                                    const double* tau, double* A1, double* A2,
+                                                    double* B2) {
+  phase_args_body(n, c, tau, A1, A2, B2);
+}
+
+__attribute__((target("avx"))) void phase_values_avx(int n, const PhaseFields& c,
+                                                      const double* tau, const double* E1,
+                                                      const double* E2, double* g, double* ja,
+                                                      double* jb) {
+  phase_values_body(n, c, tau, E1, E2, g, ja, jb);
+}
+
+void phase_args_many(int n, const PhaseFields& c, const double* tau, double* A1, double* A2,
+                     double* B2) {
+  if (exp_detail::processor_has_avx()) {
+    phase_args_avx(n, c, tau, A1, A2, B2);
+  } else {
+    phase_args_body(n, c, tau, A1, A2, B2);
+  }
+}
+
+void phase_values_many(int n, const PhaseFields& c, const double* tau, const double* E1,
+                       const double* E2, double* g, double* ja, double* jb) {
+  if (exp_detail::processor_has_avx()) {
+    phase_values_avx(n, c, tau, E1, E2, g, ja, jb);
+  } else {
+    phase_values_body(n, c, tau, E1, E2, g, ja, jb);
+  }
 }
 
 // The integrand for ROMB, with the batch evaluation.
@@ -126,34 +205,29 @@ double CC0(const ModelWork& w, double tau) {
 }
 
 void CC0_batch(const ModelWork& w, const double* tau, double* f, int n) {
-  // The phase response one by one; J for the abscissae above the cut-off
-  // in one batch.
+  // The phase responses and the arguments of J of a chunk of abscissae
+  // together; J for those above the cut-off in one batch.
   constexpr int kChunk = 128;
   double g[kChunk], ja[kChunk], jb[kChunk], J[kChunk];
   double A1[kChunk], E1[kChunk], A2[kChunk], B2[kChunk], E2[kChunk];
   int at[kChunk];
-  const bool flux = (w.MODE == 4);
+  const PhaseFields c = phase_fields(w);
   for (int start = 0; start < n; start += kChunk) {
     const int count = std::min(kChunk, n - start);
-    for (int i = 0; i < count; ++i) {
-      const PhaseArgs e = phase_args(w, tau[start + i]);
-      A1[i] = e.A1;
-      A2[i] = e.A2;
-      B2[i] = e.B2;
-    }
+    const double* t = tau + start;
+    phase_args_many(count, c, t, A1, A2, B2);
     exf_zero_many(count, A1, E1);
-    if (!flux) exf_many(count, A2, B2, E2);
+    if (!c.flux) exf_many(count, A2, B2, E2);
+    phase_values_many(count, c, t, E1, E2, g, ja, jb);
     int kept = 0;
     for (int i = 0; i < count; ++i) {
-      const double t = tau[start + i];
-      const double gi = phase_from(w, t, E1[i], flux ? 0.0 : E2[i]);
-      if (gi < kCutoff) {
+      if (g[i] < kCutoff) {
         f[start + i] = 0.0;
         continue;
       }
-      g[kept] = gi;
-      ja[kept] = exchange_a(w, t);
-      jb[kept] = exchange_b(w, t);
+      g[kept] = g[i];
+      ja[kept] = ja[i];
+      jb[kept] = jb[i];
       at[kept] = start + i;
       ++kept;
     }
