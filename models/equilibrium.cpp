@@ -148,6 +148,34 @@ __attribute__((always_inline)) inline void flux_steps_body(int n, const double* 
   for (int i = 0; i < n; ++i) A[i] = 0.5 * E[i] + 0.0 * 0.0 + 0.5 * E[kSlots + i];
 }
 
+// Y = CI + (C0 - CI) A1 + G with G = 0, then Y - C0 A2, for solutions
+// whose steps A1 and A2 are K apart.
+__attribute__((always_inline)) inline void pulse_differences_body(int K,
+                                                                  const double* __restrict CI,
+                                                                  const double* __restrict C0,
+                                                                  const double* __restrict A,
+                                                                  double* __restrict Y) {
+  for (int k = 0; k < K; ++k) {
+    const double G = 0.0;
+    const double Y1 = CI[k] + (C0[k] - CI[k]) * A[k] + G;
+    Y[k] = Y1 - C0[k] * A[K + k];
+  }
+}
+
+__attribute__((target("avx"))) void pulse_differences_avx(int K, const double* CI,
+                                                           const double* C0, const double* A,
+                                                           double* Y) {
+  pulse_differences_body(K, CI, C0, A, Y);
+}
+
+void pulse_differences(int K, const double* CI, const double* C0, const double* A, double* Y) {
+  if (exp_detail::processor_has_avx()) {
+    pulse_differences_avx(K, CI, C0, A, Y);
+  } else {
+    pulse_differences_body(K, CI, C0, A, Y);
+  }
+}
+
 __attribute__((target("avx"))) void peclet_avx(int K, const double* v, const double* X,
                                                 const double* D, double* vXD) {
   peclet_body(K, v, X, D, vXD);
@@ -225,6 +253,15 @@ void plain_solutions(int K, const PlainSolutions& a) {
         }
       }
     }
+  }
+
+  // Both passes of every solution and no production: pass 1 in slots 0..K-1,
+  // pass 2 in K..2K-1, combined as an array loop.
+  bool production = false;
+  for (int k = 0; k < K; ++k) production = production || (a.gamma[k] != 0.0);
+  if (n == 2 * K && !production) {
+    pulse_differences(K, a.CI, a.C0, step, a.Y);
+    return;
   }
 
   for (int k = 0; k < K; ++k) {

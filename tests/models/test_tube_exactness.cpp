@@ -197,6 +197,48 @@ TEST(TubeExactness, Mod12ManyMatchesScalarCallsBitForBit) {
   }
 }
 
+// Solutions of one model without decay and production, as the stream tubes
+// and the equilibrium evaluation hand them over: most with both passes
+// (T > TPUL), some with one.
+TEST(TubeExactness, PlainSolutionsOfOneModelMatchScalarCalls) {
+  Draw d(23);
+  for (int n = 0; n < 40000; ++n) {
+    const int K = 1 + d.below(kPlainMax);
+    const bool flux = d.one_in(2);
+    const bool both = !d.one_in(4);
+    double v[kPlainMax], D[kPlainMax], X[kPlainMax], T[kPlainMax], TPUL[kPlainMax];
+    double CI[kPlainMax], C0[kPlainMax], gamma[kPlainMax], Y[kPlainMax], ref[kPlainMax];
+    bool fl[kPlainMax];
+    for (int k = 0; k < K; ++k) {
+      v[k] = d.logu(1e-3, 1e2);
+      D[k] = d.logu(1e-3, 10.0) * v[k];
+      X[k] = d.logu(1e-3, 200.0);
+      TPUL[k] = d.logu(1e-3, 50.0);
+      T[k] = both ? TPUL[k] + d.logu(1e-6, 1e3) : d.logu(1e-4, 1e3);
+      CI[k] = d.one_in(2) ? 0.0 : d.uni(0.0, 2.0);
+      C0[k] = d.uni(-1.0, 5.0);
+      gamma[k] = 0.0;
+      fl[k] = flux;
+      Y[k] = d.uni(-3.0, 3.0);
+      ModelWork w;
+      w.CI = CI[k];
+      w.C0 = C0[k];
+      w.VELO = v[k];
+      w.DISP = D[k];
+      w.TPUL = TPUL[k];
+      w.PAR5 = 0.0;
+      w.PAR6 = 0.0;
+      w.MODE = flux ? 2 : 1;
+      ref[k] = Y[k];
+      tube_reference::MOD12_reference(w, ref[k], X[k], T[k]);
+    }
+    plain_solutions(K, {v, D, X, T, TPUL, CI, C0, gamma, fl, Y});
+    for (int k = 0; k < K; ++k) {
+      ASSERT_EQ(value_bits(Y[k]), value_bits(ref[k])) << "n=" << n << " k=" << k;
+    }
+  }
+}
+
 TEST(TubeExactness, CavgManyMatchesScalarCallsBitForBit) {
   Draw d(32);
   for (int n = 0; n < 8000; ++n) {
