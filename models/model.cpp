@@ -62,8 +62,8 @@ struct ObservationContext {
 // All observations of an equilibrium call at once: the pulse solutions of
 // every observation are set up as superpose_pulses sets them up (with the
 // same working fields at each step), evaluated together (plain_solutions,
-// or MOD12_many with decay), and summed per observation in pulse order. The working fields end as a serial
-// evaluation of the observations leaves them.
+// or MOD12_many with decay), and summed per observation in pulse order. The
+// working fields end as a serial evaluation of the observations leaves them.
 void equilibrium_observations(ProblemRecord& rec, std::array<double, MAXOBS + 1>& CCALC) {
   ModelWork& w = rec.work;
   const PulseGroup& p = rec.pulses;

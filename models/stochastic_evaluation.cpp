@@ -4,10 +4,10 @@
 // begin_stochastic prepares the distribution once per coefficient set;
 // stochastic_observation integrates CAVG over the velocity range that LIMIT
 // finds for one observation; stochastic_lockstep does the same for several
-// observations, their tube evaluations collected into common batches. An observation reads only what
-// begin_stochastic wrote (CAVG puts CI back and sets C0, TPUL, VELO and
-// DISP before it uses them), so observations may be evaluated on separate
-// copies of the working fields.
+// observations, their tube evaluations collected into common batches. An
+// observation reads only what begin_stochastic wrote (CAVG puts CI back and
+// sets C0, TPUL, VELO and DISP before it uses them), so observations may be
+// evaluated on separate copies of the working fields.
 
 #include <algorithm>
 #include <cmath>
