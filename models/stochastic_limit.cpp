@@ -1,5 +1,6 @@
 // The velocity-range search as a computation that pauses for integrand
 // values (see models/stochastic_limit.hpp).
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -66,6 +67,9 @@ int scan_points(double* vs, double v, double F, int steps, bool up) {
 
 Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, double EPS) {
   if (VLO >= VMAX) co_return;
+  // A scan step and its slope point take two places of the lookahead.
+  ahead.lower = std::clamp(ahead.lower, 0, kAhead / 2);
+  ahead.upper = std::clamp(ahead.upper, 0, kAhead / 2);
   Lookahead look(ahead.lower > 0 || ahead.upper > 0);
   double vs[kAhead];
   const double E = EPS / LIMIT_EDIV;

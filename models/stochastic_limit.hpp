@@ -25,8 +25,9 @@ inline constexpr int LIMIT_NCORR = 5;        // correction steps
 
 // How far the search asks for values ahead of need: the next `lower`
 // (`upper`) steps of a scan of the lower (upper) limit, each with its slope
-// point, and then also the two points of a correction step together.
-// {0, 0}: one velocity at a time, as the search needs them.
+// point (at most 8 steps are taken), and then also the two points of a
+// correction step together. {0, 0}: one velocity at a time, as the search
+// needs them.
 struct LimitAhead {
   int lower = 0;
   int upper = 0;

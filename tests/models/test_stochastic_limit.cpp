@@ -263,7 +263,7 @@ TEST(StochasticLimit, LookaheadLeavesTheLimitsAsTheyAre) {
       {"narrow", narrow, 0.3}, {"flat", [](double) { return 1.0; }, 0.4},
       {"nothing", [](double) { return 0.0; }, 0.4},
   };
-  const LimitAhead aheads[] = {{0, 0}, {1, 1}, {2, 4}, {3, 2}, {5, 7}, {1, 0}, {0, 3}};
+  const LimitAhead aheads[] = {{0, 0}, {1, 1}, {2, 4}, {3, 2}, {5, 7}, {1, 0}, {0, 3}, {20, 9}};
   for (const Case& c : cases) {
     double VLOref = c.guess, VHIref = -7.0;
     limit_search(c.g, VLOref, VHIref, kVmax, kEps);
