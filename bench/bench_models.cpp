@@ -120,14 +120,21 @@ void BM_MOD34(benchmark::State& state) {
 }
 BENCHMARK(BM_MOD34);
 
+// The working fields of the stream-tube integrand for one observation
+// (x = 30, t = 10) as a model call prepares them.
+StochasticSetup tube_fields(ModelWork& w, ProblemRecord& rec) {
+  w.RFAC = 1.4;
+  w.TPUL = 2.0;
+  const StochasticSetup s = begin_stochastic(w, rec.pulses, rec.COEF[0], 7);
+  w.XCUR = 30.0;
+  w.TCUR = 10.0;
+  return s;
+}
+
 void BM_CAVG(benchmark::State& state) {
   auto rec = stream_tubes();
   ModelWork w = rec->work;
-  w.RFAC = 1.4;
-  w.TPUL = 2.0;
-  begin_stochastic(w, rec->pulses, rec->COEF[0], 7);
-  w.XCUR = 30.0;
-  w.TCUR = 10.0;
+  tube_fields(w, *rec);
   double v = 4.2;
   for (auto _ : state) {
     benchmark::DoNotOptimize(v);
@@ -142,11 +149,7 @@ void BM_CAVG_many(benchmark::State& state) {
   const int K = static_cast<int>(state.range(0));
   auto rec = stream_tubes();
   ModelWork w = rec->work;
-  w.RFAC = 1.4;
-  w.TPUL = 2.0;
-  begin_stochastic(w, rec->pulses, rec->COEF[0], 7);
-  w.XCUR = 30.0;
-  w.TCUR = 10.0;
+  tube_fields(w, *rec);
   double v[kCavgTubesMax], c[kCavgTubesMax];
   for (int k = 0; k < kCavgTubesMax; ++k) v[k] = 1.5 + 0.4 * k;
   for (auto _ : state) {
@@ -161,11 +164,7 @@ BENCHMARK(BM_CAVG_many)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Arg(kCavgTubesMax);
 void BM_LIMIT(benchmark::State& state) {
   auto rec = stream_tubes();
   ModelWork w = rec->work;
-  w.RFAC = 1.4;
-  w.TPUL = 2.0;
-  const StochasticSetup s = begin_stochastic(w, rec->pulses, rec->COEF[0], 7);
-  w.XCUR = 30.0;
-  w.TCUR = 10.0;
+  const StochasticSetup s = tube_fields(w, *rec);
   for (auto _ : state) {
     double vlo = s.VMIN, vhi = 0.0;
     LIMIT(w, rec->pulses, vlo, vhi, s.VMAX, s.EPS);

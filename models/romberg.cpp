@@ -66,9 +66,7 @@ Steps romberg_steps(double& S, double A, double B) {
       co_await Values{{xs, fs, n}};
       for (int m = 1; m <= n; ++m) SUM = SUM + xs[m - 1] * fs[m - 1];
     }
-    const double T = (h / 2.0) * SUM;
-    S = T;
-    if (table.add(p, T)) break;
+    if (table.close_pass(p, h, SUM, S)) break;
     h = h / 2.0;
     n = 2 * n;
   }

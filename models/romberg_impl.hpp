@@ -27,7 +27,9 @@ concept BatchIntegrand = requires(Integrand& F, const double* x, double* f, int 
 };
 
 // The Richardson table of the levels so far. add(p, T) enters the
-// trapezoid sum T of pass p (level p + 1) and tells whether to stop.
+// trapezoid sum T of pass p (level p + 1) and tells whether to stop;
+// close_pass(p, h, SUM, S) forms T from the panel width h and the running
+// sum, puts it in S, enters it, and tells whether to stop.
 struct Table {
   // R[k-1][j-1] holds R(k, j): order k of extrapolation, level j.
   double R[kMaxPasses + 1][kMaxPasses + 1];
@@ -48,6 +50,12 @@ struct Table {
       if (std::fabs((E - E2) / E) < kTolerance) return true;
     }
     return false;
+  }
+
+  bool close_pass(int p, double h, double SUM, double& S) {
+    const double T = (h / 2.0) * SUM;
+    S = T;
+    return add(p, T);
   }
 };
 
@@ -82,9 +90,7 @@ void ROMB(Integrand&& F, double& S, double A, double B) {
         SUM = SUM + x * F(x);
         u = u + h;
       }
-      const double T = (h / 2.0) * SUM;
-      S = T;
-      if (table.add(p, T)) break;
+      if (table.close_pass(p, h, SUM, S)) break;
       h = h / 2.0;
       n = 2 * n;
     }
