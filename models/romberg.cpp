@@ -7,7 +7,7 @@
 
 namespace btcfit {
 
-Steps romberg_steps(double& S, double A, double B) {
+Steps romberg_steps(double& S, double A, double B, const double* FA) {
   using namespace romberg_detail;
   S = 0.0;
   if (!(A < B)) co_return;
@@ -36,7 +36,12 @@ Steps romberg_steps(double& S, double A, double B) {
   }
   exp_many(kEarly, early_x, early_x);
   early_x[0] = A;
-  co_await Values{{early_x, early_f, kEarly}};
+  if (FA != nullptr) {
+    early_f[0] = *FA;
+    co_await Values{{early_x + 1, early_f + 1, kEarly - 1}};
+  } else {
+    co_await Values{{early_x, early_f, kEarly}};
+  }
 
   // Level 1: the lower end term only; F is never evaluated at B.
   double SUM = 0.5 * A * early_f[0];

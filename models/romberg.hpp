@@ -22,8 +22,9 @@ void ROMB(Integrand&& F, double& S, double A, double B);
 
 // ROMB for a batch integrand as a computation that pauses for the
 // integrand values (one request for levels 1 to 5, one per further level);
-// S is set as ROMB sets it and must outlive it.
-Steps romberg_steps(double& S, double A, double B);
+// S is set as ROMB sets it and must outlive it. FA, if given, is F(A),
+// which is then not asked for.
+Steps romberg_steps(double& S, double A, double B, const double* FA = nullptr);
 
 }  // namespace btcfit
 

@@ -92,14 +92,16 @@ Steps observation_steps(const ModelWork& w, const StochasticSetup& s, double x, 
   C = 0.0;
   double VLO = first_guess(w, s, x, t);
   double VHI = 0.0;
+  LimitValue at_VLO;
   {
-    Steps limit = limit_steps(ahead, VLO, VHI, s.VMAX, s.EPS);
+    Steps limit = limit_steps(ahead, VLO, VHI, s.VMAX, s.EPS, &at_VLO);
     while (limit.next()) co_await Values{limit.request()};
   }
   if (VLO >= s.VMAX) co_return;
 
+  // The sums start at VLO, where the search has mostly evaluated CAVG.
   double S = 0.0;
-  Steps sums = romberg_steps(S, VLO, VHI);
+  Steps sums = romberg_steps(S, VLO, VHI, at_VLO.known ? &at_VLO.g : nullptr);
   while (sums.next()) co_await Values{sums.request()};
   if (w.MODE == 2) S = S / s.B1;  // flux average over the mean velocity
   C = S;

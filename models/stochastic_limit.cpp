@@ -65,7 +65,9 @@ int scan_points(double* vs, double v, double F, int steps, bool up) {
 
 }  // namespace
 
-Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, double EPS) {
+Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, double EPS,
+                  LimitValue* at_VLO) {
+  if (at_VLO != nullptr) *at_VLO = LimitValue{};
   if (VLO >= VMAX) co_return;
   // A scan step and its slope point take two places of the lookahead.
   ahead.lower = std::clamp(ahead.lower, 0, kAhead / 2);
@@ -77,6 +79,7 @@ Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, doubl
   // Lower limit: scan upwards from the guess for a point above E; below the
   // peak, extrapolate the rising flank down towards zero concentration.
   double F = std::pow(VMAX / VLO, LIMIT_STEPEXP);
+  LimitValue low;  // g(VLO), while VLO is a point evaluated
   for (int scan = 1; scan <= LIMIT_NSCAN; ++scan) {
     double gv = 0.0;
     bool found = false;
@@ -102,13 +105,16 @@ Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, doubl
       F = std::pow(F, LIMIT_STEPEXP);
       continue;
     }
+    low = {true, gv};
     if (gv < EPS) break;  // already in the negligible tail
     for (int k = 1; k <= LIMIT_NCORR; ++k) {
       const double vprev = VLO;
       const double gprev = gv;  // g of the point this step starts from
       VLO = VLO - gv / s;
+      low.known = false;
       if (VLO <= 0.0) {
         VLO = vprev;
+        low = {true, gprev};
         break;
       }
       if (gprev < EPS) break;  // the step just taken stands
@@ -116,11 +122,13 @@ Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, doubl
       vs[1] = LIMIT_DIFSTEP * VLO;
       co_await look.ahead(vs, 2);
       gv = co_await ValueAt{look, VLO};
+      low = {true, gv};
       s = (co_await ValueAt{look, LIMIT_DIFSTEP * VLO} - gv) / (LIMIT_DIFDIV * VLO);
       if (s <= 0.0) break;
     }
     break;
   }
+  if (at_VLO != nullptr) *at_VLO = low;
 
   // Upper limit: scan downwards from VMAX for a point above E; above the
   // peak, extrapolate the falling flank up towards zero concentration.

@@ -37,11 +37,20 @@ struct LimitAhead {
 // few steps more: the lookahead for a search run on its own.
 inline constexpr LimitAhead kLimitAheadAlone{2, 4};
 
+// The integrand at the lower limit, when the search has evaluated it there
+// (known): the quadrature that follows need not evaluate it again.
+struct LimitValue {
+  bool known = false;
+  double g = 0.0;
+};
+
 // The search as a computation that pauses for integrand values: VLO (the
 // first guess on entry) and VHI are set as limit_search sets them. Which
-// of the values asked for ahead it uses decides as without them. VLO and
-// VHI must outlive it.
-Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, double EPS);
+// of the values asked for ahead it uses decides as without them. at_VLO,
+// if given, receives g(VLO) when the search ends with that value in hand.
+// VLO, VHI and at_VLO must outlive it.
+Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, double EPS,
+                  LimitValue* at_VLO = nullptr);
 
 namespace limit_detail {
 

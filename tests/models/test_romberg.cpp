@@ -2,6 +2,7 @@
 // test, no upper end term.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -113,6 +114,43 @@ TEST(Romberg, SmoothIntegrandIsClose) {
   const double exact = (1.0 + A) * std::exp(-A) - (1.0 + B) * std::exp(-B);
   EXPECT_LT(S, exact);
   EXPECT_NEAR(S, exact, 0.05 * exact);
+}
+
+// Given F(A), the computation does not ask for it and ends with the sum
+// it gives when it evaluates F(A) itself: the value handed in is the one
+// summed, and only where the request would have held A.
+TEST(Romberg, ValueAtTheLowerEndHandedInIsNotAskedFor) {
+  auto f = [](double x) { return std::exp(-x) * x; };
+  for (const auto& [A, B] : {std::pair{0.1, 3.0}, std::pair{0.5, 8.0}, std::pair{1.0, 1.5}}) {
+    SCOPED_TRACE(testing::Message() << A << ' ' << B);
+    std::vector<double> asked, asked_given;
+    double S = 0.0, S_given = 0.0;
+    run_steps(romberg_steps(S, A, B), [&](const ValueRequest& r) {
+      for (int i = 0; i < r.n; ++i) {
+        asked.push_back(r.v[i]);
+        r.f[i] = f(r.v[i]);
+      }
+    });
+    const double FA = f(A);
+    run_steps(romberg_steps(S_given, A, B, &FA), [&](const ValueRequest& r) {
+      for (int i = 0; i < r.n; ++i) {
+        asked_given.push_back(r.v[i]);
+        r.f[i] = f(r.v[i]);
+      }
+    });
+    EXPECT_EQ(S_given, S);
+    ASSERT_EQ(asked_given.size() + 1, asked.size());
+    EXPECT_EQ(asked[0], A);
+    EXPECT_TRUE(std::equal(asked_given.begin(), asked_given.end(), asked.begin() + 1));
+    // A different value at A changes the sum: the one handed in is used.
+    const double other = 2.0 * FA;
+    double S_other = 0.0;
+    run_steps(romberg_steps(S_other, A, B, &other),
+              [&](const ValueRequest& r) {
+                for (int i = 0; i < r.n; ++i) r.f[i] = f(r.v[i]);
+              });
+    EXPECT_NE(S_other, S);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // tests, step-backs, correction steps and early returns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -249,9 +250,19 @@ TEST(StochasticLimit, UpperScanWithoutPointGoesOnFromWhereItStopped) {
   EXPECT_LT(VHI, VLO);
 }
 
+// Shapes whose lower search ends on a point it has evaluated: a rising
+// flank already below EPS at the first scan point; a correction step that
+// would cross zero velocity (the point before it is kept); and five
+// corrections that all stay above EPS.
+double rising_below_eps(double v) { return 5e-7 * v; }
+double line_through_minus_one(double v) { return v + 1.0; }
+double steep(double v) { return std::exp(opaque(20.0 * v)); }
+
 // Asking for values ahead of need, in any amount, changes neither the
 // limits nor which values the search uses: every lookahead gives the limits
-// of the search that takes one value at a time.
+// of the search that takes one value at a time. The value at the lower
+// limit that the search reports is g(VLO), from a velocity it asked for,
+// and it is reported with every lookahead alike.
 TEST(StochasticLimit, LookaheadLeavesTheLimitsAsTheyAre) {
   struct Case {
     const char* name;
@@ -262,24 +273,91 @@ TEST(StochasticLimit, LookaheadLeavesTheLimitsAsTheyAre) {
       {"tent", tent, 0.5},     {"tent from above", tent, 1.7}, {"falling", falling, 0.2},
       {"narrow", narrow, 0.3}, {"flat", [](double) { return 1.0; }, 0.4},
       {"nothing", [](double) { return 0.0; }, 0.4},
+      {"rising below EPS", rising_below_eps, 0.4},
+      {"line through -1", line_through_minus_one, 0.4},
+      {"steep", steep, 0.4},
   };
   const LimitAhead aheads[] = {{0, 0}, {1, 1}, {2, 4}, {3, 2}, {5, 7}, {1, 0}, {0, 3}, {20, 9}};
+  int known = 0;
   for (const Case& c : cases) {
     double VLOref = c.guess, VHIref = -7.0;
     limit_search(c.g, VLOref, VHIref, kVmax, kEps);
+    bool known_first = false;
     for (const LimitAhead ahead : aheads) {
       SCOPED_TRACE(testing::Message() << c.name << " ahead " << ahead.lower << ',' << ahead.upper);
       double VLO = c.guess, VHI = -7.0;
       int requests = 0;
-      run_steps(limit_steps(ahead, VLO, VHI, kVmax, kEps), [&](const ValueRequest& r) {
+      bool asked_at_VLO = false;
+      LimitValue at_VLO{true, -1.0};
+      run_steps(limit_steps(ahead, VLO, VHI, kVmax, kEps, &at_VLO), [&](const ValueRequest& r) {
         ++requests;
         ASSERT_GE(r.n, 1);
         ASSERT_LE(r.n, 16);
         for (int i = 0; i < r.n; ++i) r.f[i] = c.g(r.v[i]);
+        for (int i = 0; i < r.n; ++i) asked_at_VLO = asked_at_VLO || r.v[i] == VLOref;
       });
       EXPECT_EQ(VLO, VLOref);
       EXPECT_EQ(VHI, VHIref);
       EXPECT_GT(requests, 0);
+      if (ahead.lower == 0 && ahead.upper == 0) known_first = at_VLO.known;
+      EXPECT_EQ(at_VLO.known, known_first);
+      if (at_VLO.known) {
+        EXPECT_TRUE(asked_at_VLO);
+        EXPECT_EQ(at_VLO.g, c.g(VLO));
+        ++known;
+      }
+    }
+  }
+  EXPECT_GE(known, 3 * 8);  // the search ends on an evaluated point for most shapes
+}
+
+// The lower limit of each way the lower search can end, and whether it
+// ends with g(VLO) in hand: in the negligible tail at once, after
+// correction steps, after a correction step that stands unevaluated, on an
+// empty range (no value), and with the guess at or above VMAX (nothing
+// asked).
+TEST(StochasticLimit, ValueAtTheLowerLimitWhereTheSearchHasIt) {
+  struct Case {
+    const char* name;
+    double (*g)(double);
+    double guess;
+    double vmax;
+  };
+  const Case cases[] = {
+      {"tent", tent, 0.5, kVmax},
+      {"falling", falling, 0.2, kVmax},
+      {"narrow", narrow, 0.3, kVmax},
+      {"nothing", [](double) { return 0.0; }, 0.4, kVmax},
+      {"guess above vmax", tent, 6.0, 5.0},
+      {"rising below EPS", rising_below_eps, 0.4, kVmax},
+      {"line through -1", line_through_minus_one, 0.4, kVmax},
+      {"steep", steep, 0.4, kVmax},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    double VLO = c.guess, VHI = -7.0;
+    std::vector<std::pair<double, double>> asked;
+    LimitValue at_VLO{true, -1.0};
+    run_steps(limit_steps(LimitAhead{}, VLO, VHI, c.vmax, kEps, &at_VLO),
+              [&](const ValueRequest& r) {
+                for (int i = 0; i < r.n; ++i) {
+                  r.f[i] = c.g(r.v[i]);
+                  asked.emplace_back(r.v[i], r.f[i]);
+                }
+              });
+    // Where the lower search stopped: the last velocity it asked for
+    // before the upper search began at VMAX.
+    const auto upper_start = std::find_if(asked.begin(), asked.end(),
+                                          [&](const auto& a) { return a.first == c.vmax; });
+    const bool evaluated_at_VLO =
+        std::any_of(asked.begin(), upper_start, [&](const auto& a) { return a.first == VLO; });
+    if (asked.empty() || upper_start == asked.end()) {
+      EXPECT_FALSE(at_VLO.known);  // no lower limit to integrate from
+      continue;
+    }
+    EXPECT_EQ(at_VLO.known, evaluated_at_VLO);
+    if (at_VLO.known) {
+      EXPECT_EQ(at_VLO.g, c.g(VLO));
     }
   }
 }
