@@ -84,28 +84,58 @@ double first_guess(const ModelWork& w, const StochasticSetup& s, double x, doubl
   return std::max(w.RFAC * std::min(FRONT * x / t, q), s.VMIN);
 }
 
-// One observation as a computation that pauses for CAVG values at its x
-// and t: the velocity range, then the Romberg sums over it. C receives the
-// concentration.
-Steps observation_steps(const ModelWork& w, const StochasticSetup& s, double x, double t,
-                        LimitAhead ahead, double& C) {
-  C = 0.0;
-  double VLO = first_guess(w, s, x, t);
-  double VHI = 0.0;
-  LimitValue at_VLO;
-  {
-    Steps limit = limit_steps(ahead, VLO, VHI, s.VMAX, s.EPS, &at_VLO);
-    while (limit.next()) co_await Values{limit.request()};
+// One observation: the velocity range, then the Romberg sums over it, two
+// computations in turn that pause for CAVG values at the observation's x
+// and t. next() runs it to its next request (true) or to its end (false),
+// when *C holds the concentration. The computations refer to its fields:
+// it stays where it was started.
+class ObservationSteps {
+ public:
+  void start(const ModelWork& w, const StochasticSetup& s, double x, double t,
+             LimitAhead ahead, double* C) {
+    s_ = &s;
+    flux_ = (w.MODE == 2);
+    C_ = C;
+    *C = 0.0;
+    VLO_ = first_guess(w, s, x, t);
+    VHI_ = 0.0;
+    limit_ = limit_steps(ahead, VLO_, VHI_, s.VMAX, s.EPS, &at_VLO_);
+    current_ = &limit_;
   }
-  if (VLO >= s.VMAX) co_return;
 
-  // The sums start at VLO, where the search has mostly evaluated CAVG.
-  double S = 0.0;
-  Steps sums = romberg_steps(S, VLO, VHI, at_VLO.known ? &at_VLO.g : nullptr);
-  while (sums.next()) co_await Values{sums.request()};
-  if (w.MODE == 2) S = S / s.B1;  // flux average over the mean velocity
-  C = S;
-}
+  bool next() {
+    if (current_ == &limit_) {
+      if (limit_.next()) return true;
+      limit_ = Steps{};
+      current_ = nullptr;
+      if (VLO_ >= s_->VMAX) return false;
+      // The sums start at VLO, where the search has mostly evaluated CAVG.
+      S_ = 0.0;
+      sums_ = romberg_steps(S_, VLO_, VHI_, at_VLO_.known ? &at_VLO_.g : nullptr);
+      current_ = &sums_;
+    }
+    if (current_ == &sums_) {
+      if (sums_.next()) return true;
+      sums_ = Steps{};
+      current_ = nullptr;
+      if (flux_) S_ = S_ / s_->B1;  // flux average over the mean velocity
+      *C_ = S_;
+    }
+    return false;
+  }
+
+  const ValueRequest& request() const { return current_->request(); }
+
+ private:
+  // Set by start(), so that an array of them costs nothing to construct.
+  const StochasticSetup* s_;
+  bool flux_;
+  double* C_;
+  double VLO_, VHI_, S_;
+  LimitValue at_VLO_;
+  Steps limit_, sums_;
+  Steps* current_;
+};
 
 }  // namespace
 
@@ -114,20 +144,25 @@ double stochastic_observation(ModelWork& w, const PulseGroup& p,
   w.XCUR = x;
   w.TCUR = t;
   double C = 0.0;
-  run_steps(observation_steps(w, s, x, t, kLimitAheadAlone, C),
-            [&](const ValueRequest& r) { CAVG_many(w, p, r.n, r.v, r.f); });
+  ObservationSteps steps;
+  steps.start(w, s, x, t, kLimitAheadAlone, &C);
+  while (steps.next()) {
+    const ValueRequest& r = steps.request();
+    CAVG_many(w, p, r.n, r.v, r.f);
+  }
   return C;
 }
 
 void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const StochasticSetup& s,
                          int m, const double* x, const double* t, double* C,
                          double* v_last) {
-  Steps steps[MAXOBS];
+  // An observation that is not started costs next to nothing to construct.
+  ObservationSteps steps[MAXOBS];
   int waiting[MAXOBS];  // observations with a request open
   int nw = 0;
   for (int i = 0; i < m; ++i) {
     v_last[i] = 0.0;
-    steps[i] = observation_steps(w, s, x[i], t[i], kLimitAheadLockstep, C[i]);
+    steps[i].start(w, s, x[i], t[i], kLimitAheadLockstep, &C[i]);
     if (steps[i].next()) waiting[nw++] = i;
   }
 
