@@ -217,18 +217,38 @@ void plain_solutions(int K, const PlainSolutions& a) {
   // Pass 1 of every solution, then pass 2, the skipped passes (tau <= 0)
   // left out without branches: every slot is written, only a pass that
   // applies advances n.
+  // Where every solution has the pass (the usual case), its slots are
+  // straight copies.
   int n = 0;
   int nflux = 0;
   for (int pass = 1; pass <= 2; ++pass) {
     int* at = (pass == 1) ? at1 : at2;
+    double tau[kMaxTubes];
+    int all = 1;
     for (int k = 0; k < K; ++k) {
-      const double tau = (pass == 1) ? a.T[k] : a.T[k] - a.TPUL[k];
-      const int on = !(tau <= 0.0);
+      tau[k] = (pass == 1) ? a.T[k] : a.T[k] - a.TPUL[k];
+      all &= !(tau[k] <= 0.0);
+    }
+    if (all) {
+      for (int k = 0; k < K; ++k) {
+        at[k] = n + k;
+        sv[n + k] = a.v[k];
+        sD[n + k] = a.D[k];
+        sX[n + k] = a.X[k];
+        stau[n + k] = tau[k];
+        svXD[n + k] = vXD[k];
+        nflux += int(a.flux[k]);
+      }
+      n += K;
+      continue;
+    }
+    for (int k = 0; k < K; ++k) {
+      const int on = !(tau[k] <= 0.0);
       at[k] = on ? n : -1;
       sv[n] = a.v[k];
       sD[n] = a.D[k];
       sX[n] = a.X[k];
-      stau[n] = tau;
+      stau[n] = tau[k];
       svXD[n] = vXD[k];
       nflux += on & int(a.flux[k]);
       n += on;
