@@ -123,7 +123,7 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
   double S[kCavgTubesMax];  // tube concentrations, summed over the pulses
   double TPUL[kCavgTubesMax];
   double CI[kCavgTubesMax];
-  double C0k[kCavgTubesMax] = {};  // C0 as each tube's loop has it
+  double C0k[kCavgTubesMax];  // C0 as each tube's loop has it
   bool alive[kCavgTubesMax];  // still in the pulse loop
   int at[kCavgTubesMax];
   double vR[kCavgTubesMax], D[kCavgTubesMax];
