@@ -41,6 +41,16 @@ std::unique_ptr<ProblemRecord> stream_tubes() {
   auto rec = problem(5, {4, 0.5, 1.4, 2, 0, 0, 0.3});
   return rec;
 }
+// Two solute loads, the second at t = 7.5 (observations after it see both).
+std::unique_ptr<ProblemRecord> solute_loads() {
+  auto rec = problem(7, {4, 0.5, 1.4, 1, 0, 0, 0.3});
+  rec->pulses.NPULSE = 2;
+  rec->pulses.TPULSE[1] = 0.0;
+  rec->pulses.CPULSE[1] = 1.0;
+  rec->pulses.TPULSE[2] = 7.5;
+  rec->pulses.CPULSE[2] = 1.5;
+  return rec;
+}
 
 void BM_EXF(benchmark::State& state) {
   double a = 0.3, b = 1.7;
@@ -187,5 +197,6 @@ void BM_MODEL(benchmark::State& state) {
 BENCHMARK(BM_MODEL<equilibrium>)->Name("BM_MODEL/equilibrium30")->Arg(1)->Arg(2);
 BENCHMARK(BM_MODEL<nonequilibrium>)->Name("BM_MODEL/nonequilibrium30")->Arg(1)->Arg(2);
 BENCHMARK(BM_MODEL<stream_tubes>)->Name("BM_MODEL/stochastic30")->Arg(1)->Arg(2);
+BENCHMARK(BM_MODEL<solute_loads>)->Name("BM_MODEL/load30")->Arg(1)->Arg(2);
 
 }  // namespace

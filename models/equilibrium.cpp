@@ -278,7 +278,7 @@ void plain_solutions(int K, const PlainSolutions& a) {
   // Both passes of every solution and no production: pass 1 in slots 0..K-1,
   // pass 2 in K..2K-1, combined as an array loop.
   bool production = false;
-  for (int k = 0; k < K; ++k) production = production || (a.gamma[k] != 0.0);
+  for (int k = 0; k < K; ++k) production |= (a.gamma[k] != 0.0);
   if (n == 2 * K && !production) {
     pulse_differences(K, a.CI, a.C0, step, a.Y);
     return;
