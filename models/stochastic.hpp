@@ -72,6 +72,23 @@ void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const Stochast
                          int m, const double* x, const double* t, double* C,
                          double* v_last);
 
+// Where a lockstep evaluation gets its observations: take(context, number,
+// x, t) gives the next one (its number, distance and time), false when
+// there is none. `first` of them (at least one) are started at once; the
+// others are taken one by one whenever fewer than `low` (at least one) are
+// left in progress.
+struct ObservationSource {
+  bool (*take)(void* context, int& number, double& x, double& t);
+  void* context;
+  int first;
+  int low;
+};
+
+// stochastic_lockstep for the observations of `source`: C[number] and
+// v_last[number] receive the concentration and the last velocity asked for.
+void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const StochasticSetup& s,
+                         const ObservationSource& source, double* C, double* v_last);
+
 // Exit: MODE = MODSAV.
 void end_stochastic(ModelWork& w);
 

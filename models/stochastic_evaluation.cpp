@@ -154,16 +154,33 @@ double stochastic_observation(ModelWork& w, const PulseGroup& p,
 }
 
 void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const StochasticSetup& s,
-                         int m, const double* x, const double* t, double* C,
-                         double* v_last) {
-  // An observation that is not started costs next to nothing to construct.
+                         const ObservationSource& source, double* C, double* v_last) {
+  // Observations in progress occupy slots; a slot whose observation ends
+  // takes the next one while fewer than source.low are in progress. An
+  // observation that is not started costs next to nothing to construct.
   ObservationSteps steps[MAXOBS];
-  int waiting[MAXOBS];  // observations with a request open
+  int number[MAXOBS];
+  double x[MAXOBS], t[MAXOBS], last_v[MAXOBS];
+  int waiting[MAXOBS];  // slots with a request open
+  int free_slot[MAXOBS];
   int nw = 0;
-  for (int i = 0; i < m; ++i) {
-    v_last[i] = 0.0;
-    steps[i].start(w, s, x[i], t[i], kLimitAheadLockstep, &C[i]);
-    if (steps[i].next()) waiting[nw++] = i;
+  bool more = true;  // the source may have observations left
+  // Starts observations in `slot` until one asks for values (true) or
+  // the source has none left.
+  auto start = [&](int slot) {
+    while (more && source.take(source.context, number[slot], x[slot], t[slot])) {
+      last_v[slot] = 0.0;
+      steps[slot].start(w, s, x[slot], t[slot], kLimitAheadLockstep, &C[number[slot]]);
+      if (steps[slot].next()) return true;
+      v_last[number[slot]] = 0.0;
+    }
+    more = false;
+    return false;
+  };
+  const int first = std::min(std::max(source.first, 1), MAXOBS);
+  for (int slot = 0; slot < first; ++slot) {
+    if (!start(slot)) break;
+    waiting[nw++] = slot;
   }
 
   // The open requests go through cavg_tubes in groups of up to
@@ -188,16 +205,55 @@ void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const Stochast
         into[nc] = &r.f[k];
         if (++nc == kCavgTubesMax) flush();
       }
-      v_last[i] = r.v[r.n - 1];
+      last_v[i] = r.v[r.n - 1];
     }
     if (nc > 0) flush();
     int still = 0;
+    int ended = 0;
     for (int a = 0; a < nw; ++a) {
       const int i = waiting[a];
-      if (steps[i].next()) waiting[still++] = i;
+      if (steps[i].next()) {
+        waiting[still++] = i;
+      } else {
+        v_last[number[i]] = last_v[i];
+        free_slot[ended++] = i;
+      }
+    }
+    // Ended slots take new observations while few are left in progress
+    // (and always when none is: every observation of the source is taken).
+    for (int e = 0; e < ended && more && still < std::max(source.low, 1); ++e) {
+      if (start(free_slot[e])) waiting[still++] = free_slot[e];
     }
     nw = still;
   }
+}
+
+namespace {
+
+// The observations x[i], t[i], i < m, numbered i.
+struct ArraySource {
+  int m;
+  const double* x;
+  const double* t;
+  int next = 0;
+
+  static bool take(void* context, int& number, double& x, double& t) {
+    ArraySource& a = *static_cast<ArraySource*>(context);
+    if (a.next >= a.m) return false;
+    number = a.next++;
+    x = a.x[number];
+    t = a.t[number];
+    return true;
+  }
+};
+
+}  // namespace
+
+void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const StochasticSetup& s,
+                         int m, const double* x, const double* t, double* C,
+                         double* v_last) {
+  ArraySource a{m, x, t};
+  stochastic_lockstep(w, p, s, ObservationSource{ArraySource::take, &a, m, 0}, C, v_last);
 }
 
 void end_stochastic(ModelWork& w) { w.MODE = w.MODSAV; }

@@ -381,6 +381,33 @@ TEST(TubeExactness, LockstepObservationsMatchTheOneCallAtATimeEvaluation) {
     const ModelWork before = pr.w;
     stochastic_lockstep(pr.w, pr.p, s, m, x, t, C, v_last);
     ASSERT_EQ(std::memcmp(&before, &pr.w, sizeof before), 0) << "fields changed, n=" << n;
+    // The same observations started a few at a time and taken up one by
+    // one as others end (numbered from 1, in reverse order) give the same
+    // values by number.
+    struct Reverse {
+      int left;
+      const double* x;
+      const double* t;
+      static bool take(void* context, int& number, double& xx, double& tt) {
+        Reverse& r = *static_cast<Reverse*>(context);
+        if (r.left == 0) return false;
+        --r.left;
+        number = r.left + 1;
+        xx = r.x[r.left];
+        tt = r.t[r.left];
+        return true;
+      }
+    } reverse{m, x, t};
+    const int first = d.below(m + 1);  // 0 starts one all the same
+    const int low = d.below(m + 2);
+    double C2[MAXOBS + 1], v_last2[MAXOBS + 1];
+    stochastic_lockstep(pr.w, pr.p, s, ObservationSource{Reverse::take, &reverse, first, low}, C2,
+                        v_last2);
+    ASSERT_EQ(reverse.left, 0) << "n=" << n;
+    for (int i = 0; i < m; ++i) {
+      ASSERT_EQ(value_bits(C2[i + 1]), value_bits(C[i])) << "n=" << n << " i=" << i;
+      ASSERT_EQ(bits(v_last2[i + 1]), bits(v_last[i])) << "n=" << n << " i=" << i;
+    }
     for (int i = 0; i < m; ++i) {
       ModelWork w = before, wref = before;
       const double ref = observation_reference(wref, pr.p, s, x[i], t[i]);
