@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PoolCase{"EquilibriumFlux", 2, {12, 20, 1.5, 2, 0, 0, 0}, 1, 30},
                       PoolCase{"NonequilibriumResident", 3, {20, 15, 2.5, 1, 0.4, 0.8, 0}, 1},
                       PoolCase{"NonequilibriumFluxPulses", 4, {25, 25, 3, 2, 0.5, 0.5, 0}, 3},
-                      PoolCase{"StreamTubesPulses", 5, {1.2, 0.15, 1.3, 0, 0, 0, 0.35}, 3},
+                      PoolCase{"StreamTubesPulses", 5, {1.2, 0.15, 1.3, 0, 0, 0, 0.35}, 3, 12},
                       PoolCase{"StreamTubesLoads", 8, {1.0, 0.15, 1.5, 1, 0, 0, 0.4}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
