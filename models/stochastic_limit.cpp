@@ -27,7 +27,7 @@ struct Lookahead {
   Values ahead(const double* vs, int m) {
     if (!enabled) return Values{};
     n = m;
-    std::memcpy(v, vs, m * sizeof(double));
+    for (int i = 0; i < m; ++i) v[i] = vs[i];
     return Values{{v, f, m}};
   }
 };
