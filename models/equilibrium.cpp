@@ -211,65 +211,77 @@ void plain_solutions(int K, const PlainSolutions& a) {
   // each run of the batch holds calls of one kind.
   double vXD[kMaxTubes];
   double As[3 * kSlots], Bs[3 * kSlots], E[3 * kSlots];
-  double sv[kSlots], sD[kSlots], sX[kSlots], stau[kSlots], svXD[kSlots], step[kSlots];
+  double step[kSlots];
   int at1[kMaxTubes], at2[kMaxTubes];  // slot of pass 1, pass 2 (-1: skipped)
   peclet(K, a.v, a.X, a.D, vXD);
-  // Pass 1 of every solution, then pass 2, the skipped passes (tau <= 0)
-  // left out without branches: every slot is written, only a pass that
-  // applies advances n.
-  // Where every solution has the pass (the usual case), its slots are
-  // straight copies.
+  // The slots of pass 1 of every solution, then of pass 2, the skipped
+  // passes (tau <= 0) left out. Where every solution has the pass (the
+  // usual case), its slots are the solutions' own arrays; else copies of
+  // those that have it, placed without branches (every entry is written,
+  // only a pass that applies advances the count).
+  struct PassSlots {
+    const double *v, *D, *X, *tau, *vXD;
+    int n;
+  };
+  PassSlots pass[2];
+  double taus[2][kMaxTubes];
+  double cv[2][kMaxTubes], cD[2][kMaxTubes], cX[2][kMaxTubes], cvXD[2][kMaxTubes];
   int n = 0;
   int nflux = 0;
-  for (int pass = 1; pass <= 2; ++pass) {
-    int* at = (pass == 1) ? at1 : at2;
-    double tau[kMaxTubes];
+  for (int p = 0; p < 2; ++p) {
+    int* at = (p == 0) ? at1 : at2;
+    double* tau = taus[p];
     int all = 1;
     for (int k = 0; k < K; ++k) {
-      tau[k] = (pass == 1) ? a.T[k] : a.T[k] - a.TPUL[k];
+      tau[k] = (p == 0) ? a.T[k] : a.T[k] - a.TPUL[k];
       all &= !(tau[k] <= 0.0);
     }
     if (all) {
       for (int k = 0; k < K; ++k) {
         at[k] = n + k;
-        sv[n + k] = a.v[k];
-        sD[n + k] = a.D[k];
-        sX[n + k] = a.X[k];
-        stau[n + k] = tau[k];
-        svXD[n + k] = vXD[k];
         nflux += int(a.flux[k]);
       }
-      n += K;
-      continue;
+      pass[p] = {a.v, a.D, a.X, tau, vXD, K};
+    } else {
+      int m = 0;
+      for (int k = 0; k < K; ++k) {
+        const int on = !(tau[k] <= 0.0);
+        at[k] = on ? n + m : -1;
+        cv[p][m] = a.v[k];
+        cD[p][m] = a.D[k];
+        cX[p][m] = a.X[k];
+        tau[m] = tau[k];  // m <= k
+        cvXD[p][m] = vXD[k];
+        nflux += on & int(a.flux[k]);
+        m += on;
+      }
+      pass[p] = {cv[p], cD[p], cX[p], tau, cvXD[p], m};
     }
-    for (int k = 0; k < K; ++k) {
-      const int on = !(tau[k] <= 0.0);
-      at[k] = on ? n : -1;
-      sv[n] = a.v[k];
-      sD[n] = a.D[k];
-      sX[n] = a.X[k];
-      stau[n] = tau[k];
-      svXD[n] = vXD[k];
-      nflux += on & int(a.flux[k]);
-      n += on;
-    }
+    n += pass[p].n;
   }
   if (n == 0) return;
-  slot_args(n, sv, sD, sX, stau, svXD, As, Bs);
+  const int n1 = pass[0].n;
+  const PassSlots& p1 = pass[0];
+  const PassSlots& p2 = pass[1];
+  slot_args(n1, p1.v, p1.D, p1.X, p1.tau, p1.vXD, As, Bs);
+  slot_args(p2.n, p2.v, p2.D, p2.X, p2.tau, p2.vXD, As + n1, Bs + n1);
   exf_batch(n, As, Bs, E);
   exf_batch(n, As + kSlots, Bs + kSlots, E + kSlots);
   if (nflux < n) exf_zero_many(n, As + 2 * kSlots, E + 2 * kSlots);
   // Step responses of the passes: all resident, all flux, else one by one.
   if (nflux == 0) {
-    resident_steps(n, sv, sD, stau, svXD, E, step);
+    resident_steps(n1, p1.v, p1.D, p1.tau, p1.vXD, E, step);
+    resident_steps(p2.n, p2.v, p2.D, p2.tau, p2.vXD, E + n1, step + n1);
   } else if (nflux == n) {
     flux_steps(n, E, step);
   } else {
     for (int k = 0; k < K; ++k) {
       const PlainTube tb{a.v[k], a.D[k], vXD[k], a.X[k], a.flux[k]};
-      for (const int i : {at1[k], at2[k]}) {
+      for (int p = 0; p < 2; ++p) {
+        const int i = (p == 0) ? at1[k] : at2[k];
         if (i >= 0) {
-          step[i] = tb.step(stau[i], E[i], E[kSlots + i], tb.flux ? 0.0 : E[2 * kSlots + i]);
+          const double tau = pass[p].tau[i - (p == 0 ? 0 : n1)];
+          step[i] = tb.step(tau, E[i], E[kSlots + i], tb.flux ? 0.0 : E[2 * kSlots + i]);
         }
       }
     }
