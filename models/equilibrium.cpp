@@ -6,6 +6,7 @@
 // response of the step that ends the pulse. A pass with tau <= 0 is skipped.
 // Resident concentrations use the third-type inlet condition. All rates and
 // transport parameters arrive already divided by the retardation factor.
+#include "models/array_loop.hpp"
 #include "models/equilibrium.hpp"
 
 #include <cmath>
@@ -63,17 +64,15 @@ struct PlainTube {
   }
 };
 
-
 constexpr int kMaxTubes = kPlainMax;
 constexpr int kSlots = 2 * kMaxTubes;  // passes of one batch
 static_assert(kSlots <= kExfBatchMax);  // one exf_batch call per kind of EXF
 
 // The erfc arguments of n passes (slots) at once, the expressions of
-// PlainTube::erfc_args, E1, E2 and E3 kinds kSlots apart. Written as plain
-// loops over arrays so that the compiler evaluates several slots per
-// instruction (AVX where the processor has it, see below): every slot
-// still sees the same operations in the same order.
-__attribute__((always_inline)) inline void slot_args_body(
+// PlainTube::erfc_args, E1, E2 and E3 kinds kSlots apart. This and the
+// loops below are run through array_loop (models/array_loop.hpp): every
+// slot still sees the same operations in the same order.
+__attribute__((always_inline)) inline void slot_args(
     int n, const double* __restrict v, const double* __restrict D, const double* __restrict X,
     const double* __restrict tau, const double* __restrict vXD, double* __restrict As,
     double* __restrict Bs) {
@@ -89,7 +88,7 @@ __attribute__((always_inline)) inline void slot_args_body(
 }
 
 // PlainTube::step for n resident slots, A[i] from E1, E2, E3 kSlots apart.
-__attribute__((always_inline)) inline void resident_steps_body(
+__attribute__((always_inline)) inline void resident_steps(
     int n, const double* __restrict v, const double* __restrict D, const double* __restrict tau,
     const double* __restrict vXD, const double* __restrict E, double* __restrict A) {
   for (int i = 0; i < n; ++i) {
@@ -99,43 +98,9 @@ __attribute__((always_inline)) inline void resident_steps_body(
   }
 }
 
-// The two loops compiled for AVX and for the baseline processor, chosen at
-// run time. (Chosen by a flag rather than by the loader, which would run
-// the choice before a sanitizer's runtime is ready.)
-
-__attribute__((target("avx"))) void slot_args_avx(int n, const double* v, const double* D,
-                                                   const double* X, const double* tau,
-                                                   const double* vXD, double* As, double* Bs) {
-  slot_args_body(n, v, D, X, tau, vXD, As, Bs);
-}
-
-void slot_args(int n, const double* v, const double* D, const double* X, const double* tau,
-               const double* vXD, double* As, double* Bs) {
-  if (exp_detail::processor_has_avx()) {
-    slot_args_avx(n, v, D, X, tau, vXD, As, Bs);
-  } else {
-    slot_args_body(n, v, D, X, tau, vXD, As, Bs);
-  }
-}
-
-__attribute__((target("avx"))) void resident_steps_avx(int n, const double* v, const double* D,
-                                                        const double* tau, const double* vXD,
-                                                        const double* E, double* A) {
-  resident_steps_body(n, v, D, tau, vXD, E, A);
-}
-
-void resident_steps(int n, const double* v, const double* D, const double* tau,
-                    const double* vXD, const double* E, double* A) {
-  if (exp_detail::processor_has_avx()) {
-    resident_steps_avx(n, v, D, tau, vXD, E, A);
-  } else {
-    resident_steps_body(n, v, D, tau, vXD, E, A);
-  }
-}
-
 // v X / D of each tube (the exponent of E2), as an array loop like the
 // others.
-__attribute__((always_inline)) inline void peclet_body(int K, const double* __restrict v,
+__attribute__((always_inline)) inline void peclet(int K, const double* __restrict v,
                                                        const double* __restrict X,
                                                        const double* __restrict D,
                                                        double* __restrict vXD) {
@@ -143,14 +108,14 @@ __attribute__((always_inline)) inline void peclet_body(int K, const double* __re
 }
 
 // PlainTube::step for n flux slots (E3 and its factor are 0).
-__attribute__((always_inline)) inline void flux_steps_body(int n, const double* __restrict E,
+__attribute__((always_inline)) inline void flux_steps(int n, const double* __restrict E,
                                                            double* __restrict A) {
   for (int i = 0; i < n; ++i) A[i] = 0.5 * E[i] + 0.0 * 0.0 + 0.5 * E[kSlots + i];
 }
 
 // Y = CI + (C0 - CI) A1 + G with G = 0, then Y - C0 A2, for solutions
 // whose steps A1 and A2 are K apart.
-__attribute__((always_inline)) inline void pulse_differences_body(int K,
+__attribute__((always_inline)) inline void pulse_differences(int K,
                                                                   const double* __restrict CI,
                                                                   const double* __restrict C0,
                                                                   const double* __restrict A,
@@ -159,45 +124,6 @@ __attribute__((always_inline)) inline void pulse_differences_body(int K,
     const double G = 0.0;
     const double Y1 = CI[k] + (C0[k] - CI[k]) * A[k] + G;
     Y[k] = Y1 - C0[k] * A[K + k];
-  }
-}
-
-__attribute__((target("avx"))) void pulse_differences_avx(int K, const double* CI,
-                                                           const double* C0, const double* A,
-                                                           double* Y) {
-  pulse_differences_body(K, CI, C0, A, Y);
-}
-
-void pulse_differences(int K, const double* CI, const double* C0, const double* A, double* Y) {
-  if (exp_detail::processor_has_avx()) {
-    pulse_differences_avx(K, CI, C0, A, Y);
-  } else {
-    pulse_differences_body(K, CI, C0, A, Y);
-  }
-}
-
-__attribute__((target("avx"))) void peclet_avx(int K, const double* v, const double* X,
-                                                const double* D, double* vXD) {
-  peclet_body(K, v, X, D, vXD);
-}
-
-__attribute__((target("avx"))) void flux_steps_avx(int n, const double* E, double* A) {
-  flux_steps_body(n, E, A);
-}
-
-void peclet(int K, const double* v, const double* X, const double* D, double* vXD) {
-  if (exp_detail::processor_has_avx()) {
-    peclet_avx(K, v, X, D, vXD);
-  } else {
-    peclet_body(K, v, X, D, vXD);
-  }
-}
-
-void flux_steps(int n, const double* E, double* A) {
-  if (exp_detail::processor_has_avx()) {
-    flux_steps_avx(n, E, A);
-  } else {
-    flux_steps_body(n, E, A);
   }
 }
 
@@ -213,7 +139,7 @@ void plain_solutions(int K, const PlainSolutions& a) {
   double As[3 * kSlots], Bs[3 * kSlots], E[3 * kSlots];
   double step[kSlots];
   int at1[kMaxTubes], at2[kMaxTubes];  // slot of pass 1, pass 2 (-1: skipped)
-  peclet(K, a.v, a.X, a.D, vXD);
+  array_loop<peclet>(K, a.v, a.X, a.D, vXD);
   // The slots of pass 1 of every solution, then of pass 2, the skipped
   // passes (tau <= 0) left out. Where every solution has the pass (the
   // usual case), its slots are the solutions' own arrays; else copies of
@@ -263,17 +189,17 @@ void plain_solutions(int K, const PlainSolutions& a) {
   const int n1 = pass[0].n;
   const PassSlots& p1 = pass[0];
   const PassSlots& p2 = pass[1];
-  slot_args(n1, p1.v, p1.D, p1.X, p1.tau, p1.vXD, As, Bs);
-  slot_args(p2.n, p2.v, p2.D, p2.X, p2.tau, p2.vXD, As + n1, Bs + n1);
+  array_loop<slot_args>(n1, p1.v, p1.D, p1.X, p1.tau, p1.vXD, As, Bs);
+  array_loop<slot_args>(p2.n, p2.v, p2.D, p2.X, p2.tau, p2.vXD, As + n1, Bs + n1);
   exf_batch(n, As, Bs, E);
   exf_batch(n, As + kSlots, Bs + kSlots, E + kSlots);
   if (nflux < n) exf_zero_many(n, As + 2 * kSlots, E + 2 * kSlots);
   // Step responses of the passes: all resident, all flux, else one by one.
   if (nflux == 0) {
-    resident_steps(n1, p1.v, p1.D, p1.tau, p1.vXD, E, step);
-    resident_steps(p2.n, p2.v, p2.D, p2.tau, p2.vXD, E + n1, step + n1);
+    array_loop<resident_steps>(n1, p1.v, p1.D, p1.tau, p1.vXD, E, step);
+    array_loop<resident_steps>(p2.n, p2.v, p2.D, p2.tau, p2.vXD, E + n1, step + n1);
   } else if (nflux == n) {
-    flux_steps(n, E, step);
+    array_loop<flux_steps>(n, E, step);
   } else {
     for (int k = 0; k < K; ++k) {
       const PlainTube tb{a.v[k], a.D[k], vXD[k], a.X[k], a.flux[k]};
@@ -292,7 +218,7 @@ void plain_solutions(int K, const PlainSolutions& a) {
   bool production = false;
   for (int k = 0; k < K; ++k) production |= (a.gamma[k] != 0.0);
   if (n == 2 * K && !production) {
-    pulse_differences(K, a.CI, a.C0, step, a.Y);
+    array_loop<pulse_differences>(K, a.CI, a.C0, step, a.Y);
     return;
   }
 

@@ -8,6 +8,7 @@
 // five-point Gauss-Legendre rule on [0, 0.0001*b] when the window reaches
 // tau = 0 and the Romberg rule in ln tau for the rest. A pulse is the
 // difference of two steps (two passes).
+#include "models/array_loop.hpp"
 #include "models/nonequilibrium.hpp"
 
 #include <algorithm>
@@ -116,9 +117,8 @@ inline double exchange_b(const ModelWork& w, double tau) {
   return exchange_b_at(w.PAR6, w.TCUR, w.RFAC, w.PAR5, tau);
 }
 
-// The per-abscissa arithmetic of CC0_batch as loops over arrays, which the
-// compiler evaluates several abscissae per instruction (AVX where the
-// processor has it, chosen at run time): each abscissa still sees the
+// The per-abscissa arithmetic of CC0_batch as loops over arrays, run
+// through array_loop (models/array_loop.hpp): each abscissa still sees the
 // operations of CC0 in the same order.
 struct PhaseFields {
   double Z, bR, P, omega, theta, R;
@@ -129,7 +129,7 @@ inline PhaseFields phase_fields(const ModelWork& w) {
   return {w.XCUR, w.PAR5, w.DISP, w.PAR6, w.TCUR, w.RFAC, w.MODE == 4};
 }
 
-__attribute__((always_inline)) inline void phase_args_body(int n, const PhaseFields& c,
+__attribute__((always_inline)) inline void phase_args_many(int n, const PhaseFields& c,
                                                            const double* __restrict tau,
                                                            double* __restrict A1,
                                                            double* __restrict A2,
@@ -143,7 +143,7 @@ __attribute__((always_inline)) inline void phase_args_body(int n, const PhaseFie
 }
 
 // g, and the arguments of J (used where g is not below the cut-off).
-__attribute__((always_inline)) inline void phase_values_body(
+__attribute__((always_inline)) inline void phase_values_many(
     int n, const PhaseFields& c, const double* __restrict tau, const double* __restrict E1,
     const double* __restrict E2, double* __restrict g, double* __restrict ja,
     double* __restrict jb) {
@@ -155,37 +155,6 @@ __attribute__((always_inline)) inline void phase_values_body(
   for (int i = 0; i < n; ++i) {
     ja[i] = exchange_a_at(c.omega, c.bR, tau[i]);
     jb[i] = exchange_b_at(c.omega, c.theta, c.R, c.bR, tau[i]);
-  }
-}
-
-__attribute__((target("avx"))) void phase_args_avx(int n, const PhaseFields& c,
-                                                    const double* tau, double* A1, double* A2,
-                                                    double* B2) {
-  phase_args_body(n, c, tau, A1, A2, B2);
-}
-
-__attribute__((target("avx"))) void phase_values_avx(int n, const PhaseFields& c,
-                                                      const double* tau, const double* E1,
-                                                      const double* E2, double* g, double* ja,
-                                                      double* jb) {
-  phase_values_body(n, c, tau, E1, E2, g, ja, jb);
-}
-
-void phase_args_many(int n, const PhaseFields& c, const double* tau, double* A1, double* A2,
-                     double* B2) {
-  if (exp_detail::processor_has_avx()) {
-    phase_args_avx(n, c, tau, A1, A2, B2);
-  } else {
-    phase_args_body(n, c, tau, A1, A2, B2);
-  }
-}
-
-void phase_values_many(int n, const PhaseFields& c, const double* tau, const double* E1,
-                       const double* E2, double* g, double* ja, double* jb) {
-  if (exp_detail::processor_has_avx()) {
-    phase_values_avx(n, c, tau, E1, E2, g, ja, jb);
-  } else {
-    phase_values_body(n, c, tau, E1, E2, g, ja, jb);
   }
 }
 
@@ -215,10 +184,10 @@ void CC0_batch(const ModelWork& w, const double* tau, double* f, int n) {
   for (int start = 0; start < n; start += kChunk) {
     const int count = std::min(kChunk, n - start);
     const double* t = tau + start;
-    phase_args_many(count, c, t, A1, A2, B2);
+    array_loop<phase_args_many>(count, c, t, A1, A2, B2);
     exf_zero_many(count, A1, E1);
     if (!c.flux) exf_many(count, A2, B2, E2);
-    phase_values_many(count, c, t, E1, E2, g, ja, jb);
+    array_loop<phase_values_many>(count, c, t, E1, E2, g, ja, jb);
     int kept = 0;
     for (int i = 0; i < count; ++i) {
       if (g[i] < kCutoff) {

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "models/equilibrium.hpp"
+#include "models/array_loop.hpp"
 #include "models/exponential.hpp"
 #include "models/stochastic.hpp"
 #include "models/stochastic_limit.hpp"
@@ -24,13 +25,11 @@ static_assert(SQRT2PI == 2.5066299438476562);
 constexpr double EXPCAP = 100.0;    // cap of the density exponent
 constexpr double SUMFLOOR = 1e-70;  // tube sums below this count as 0
 
-// The per-tube arithmetic as plain loops over arrays, which the compiler
-// evaluates several tubes per instruction (AVX where the processor has it,
-// chosen at run time as for the tube solutions): each tube still sees the
-// same operations in the same order.
+// The per-tube arithmetic as plain loops over arrays (see
+// models/array_loop.hpp).
 
 // Tube velocity and dispersion over R, and (solute loads) the input time.
-__attribute__((always_inline)) inline void tube_parameters_body(
+__attribute__((always_inline)) inline void tube_parameters(
     int K, const double* __restrict v, double RFAC, double ALPHA, bool load, double TMLOAD,
     double* __restrict vR, double* __restrict D, double* __restrict TPUL) {
   for (int k = 0; k < K; ++k) {
@@ -43,7 +42,7 @@ __attribute__((always_inline)) inline void tube_parameters_body(
 }
 
 // Exponent of the log-normal density from ln v.
-__attribute__((always_inline)) inline void density_exponents_body(
+__attribute__((always_inline)) inline void density_exponents(
     int K, const double* __restrict lnv, double VLNMU, double SIGMA, double* __restrict e) {
   for (int k = 0; k < K; ++k) {
     const double d = lnv[k] - VLNMU;
@@ -52,7 +51,7 @@ __attribute__((always_inline)) inline void density_exponents_body(
 }
 
 // Tube sums times the density (times v for flux concentrations).
-__attribute__((always_inline)) inline void weighted_sums_body(
+__attribute__((always_inline)) inline void weighted_sums(
     int K, const double* __restrict v, const double* __restrict e, const double* __restrict S,
     double SIGMA, bool flux, double* __restrict out) {
   for (int k = 0; k < K; ++k) {
@@ -62,55 +61,11 @@ __attribute__((always_inline)) inline void weighted_sums_body(
   }
 }
 
-__attribute__((target("avx"))) void tube_parameters_avx(int K, const double* v, double RFAC,
-                                                         double ALPHA, bool load, double TMLOAD,
-                                                         double* vR, double* D, double* TPUL) {
-  tube_parameters_body(K, v, RFAC, ALPHA, load, TMLOAD, vR, D, TPUL);
-}
-
-__attribute__((target("avx"))) void density_exponents_avx(int K, const double* lnv,
-                                                           double VLNMU, double SIGMA,
-                                                           double* e) {
-  density_exponents_body(K, lnv, VLNMU, SIGMA, e);
-}
-
-__attribute__((target("avx"))) void weighted_sums_avx(int K, const double* v, const double* e,
-                                                       const double* S, double SIGMA, bool flux,
-                                                       double* out) {
-  weighted_sums_body(K, v, e, S, SIGMA, flux, out);
-}
-
-void tube_parameters(int K, const double* v, double RFAC, double ALPHA, bool load,
-                     double TMLOAD, double* vR, double* D, double* TPUL) {
-  if (exp_detail::processor_has_avx()) {
-    tube_parameters_avx(K, v, RFAC, ALPHA, load, TMLOAD, vR, D, TPUL);
-  } else {
-    tube_parameters_body(K, v, RFAC, ALPHA, load, TMLOAD, vR, D, TPUL);
-  }
-}
-
-void density_exponents(int K, const double* lnv, double VLNMU, double SIGMA, double* e) {
-  if (exp_detail::processor_has_avx()) {
-    density_exponents_avx(K, lnv, VLNMU, SIGMA, e);
-  } else {
-    density_exponents_body(K, lnv, VLNMU, SIGMA, e);
-  }
-}
-
-void weighted_sums(int K, const double* v, const double* e, const double* S, double SIGMA,
-                   bool flux, double* out) {
-  if (exp_detail::processor_has_avx()) {
-    weighted_sums_avx(K, v, e, S, SIGMA, flux, out);
-  } else {
-    weighted_sums_body(K, v, e, S, SIGMA, flux, out);
-  }
-}
-
 }  // namespace
 
 // The tubes go through the pulse loop side by side (it does not depend on
 // the velocity); their state is kept in arrays and handed to MOD12 as
-// PulseSolution records. Tube k belongs to the observation at X[k], T[k]
+// arrays (plain_solutions) or, with decay, as PulseSolution records. Tube k belongs to the observation at X[k], T[k]
 // and leaves the pulse loop at the first pulse that starts after T[k].
 // Tube 0 starts from the fields of w, every later tube from the fields the
 // call before it leaves, which differ only in CI (put back to CISAVE) among
@@ -127,7 +82,7 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
   bool alive[kCavgTubesMax];  // still in the pulse loop
   int at[kCavgTubesMax];
   double vR[kCavgTubesMax], D[kCavgTubesMax];
-  tube_parameters(K, v, w.RFAC, w.ALPHA, w.MODSAV >= 7, w.TMLOAD, vR, D, TPUL);
+  array_loop<tube_parameters>(K, v, w.RFAC, w.ALPHA, w.MODSAV >= 7, w.TMLOAD, vR, D, TPUL);
   double C0 = w.C0;
   for (int k = 0; k < K; ++k) {
     Y[k] = 0.0;
@@ -202,35 +157,26 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
       for (int k = 0; k < K; ++k) S[k] = S[k] + Y[k];
       continue;
     }
-    for (int i = 0; i < m; ++i) {
-      const int k = at[i];
-      sv[i] = vR[k];
-      sD[i] = D[k];
-      sX[i] = X[k];
-      sT[i] = theta[k];
-      sTPUL[i] = TPUL[k];
-      sCI[i] = CI[k];
-      sC0[i] = C0k[k];
-      sY[i] = Y[k];
-    }
     if (decay) {
       for (int i = 0; i < m; ++i) {
-        PulseSolution& qi = q[i];
-        qi.v = sv[i];
-        qi.D = sD[i];
-        qi.TPUL = sTPUL[i];
-        qi.CI = sCI[i];
-        qi.C0 = sC0[i];
-        qi.mu = w.PAR5;
-        qi.gamma = w.PAR6;
-        qi.X = sX[i];
-        qi.T = sT[i];
-        qi.Y = sY[i];
-        qi.flux = flux;
+        const int k = at[i];
+        q[i] = PulseSolution{vR[k], D[k], TPUL[k], CI[k], C0k[k],
+                             w.PAR5, w.PAR6, X[k], theta[k], Y[k], flux};
       }
       MOD12_many(m, q);
       for (int i = 0; i < m; ++i) sY[i] = q[i].Y;
     } else {
+      for (int i = 0; i < m; ++i) {
+        const int k = at[i];
+        sv[i] = vR[k];
+        sD[i] = D[k];
+        sX[i] = X[k];
+        sT[i] = theta[k];
+        sTPUL[i] = TPUL[k];
+        sCI[i] = CI[k];
+        sC0[i] = C0k[k];
+        sY[i] = Y[k];
+      }
       plain_solutions(m, {sv, sD, sX, sT, sTPUL, sCI, sC0, sgamma, sflux, sY});
     }
     for (int i = 0; i < m; ++i) {
@@ -245,9 +191,9 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
   // Log-normal density of v.
   double lnv[kCavgTubesMax], e[kCavgTubesMax];
   for (int k = 0; k < K; ++k) lnv[k] = std::log(v[k]);
-  density_exponents(K, lnv, w.VLNMU, w.SIGMA, e);
+  array_loop<density_exponents>(K, lnv, w.VLNMU, w.SIGMA, e);
   exp_many(K, e, e);
-  weighted_sums(K, v, e, S, w.SIGMA, w.MODE == 2, out);
+  array_loop<weighted_sums>(K, v, e, S, w.SIGMA, w.MODE == 2, out);
 }
 
 void CAVG_many(ModelWork& w, const PulseGroup& p, int K, const double* v, double* out) {
