@@ -2,13 +2,13 @@
 
 #include <cmath>
 
+#include "estimate/search_state.hpp"
 #include "estimate/uniform_random.hpp"
 #include "models/model.hpp"
 
 namespace btcfit {
 namespace {
 
-constexpr int kTrialsPerIteration = 500;
 constexpr int kIterationLimit = 10000;
 constexpr int kFailureLimit = 100;
 // Single-precision constants of the search, in effect as their widened
@@ -28,29 +28,33 @@ void copy_set(const CoefColumn& from, CoefColumn& to, int ncoef) {
   for (int row = ncoef; row < 2 * ncoef; ++row) to[row] = from[row];
 }
 
-}  // namespace
-
-void write_progress_line(const ProblemRecord& rec, std::int32_t n, double ssq,
-                         OutputUnit& report) {
+// One progress line for the values N, SSQ and coefficient set `set`.
+void write_progress_set(int ncoef, std::int32_t n, double ssq, const CoefColumn& set,
+                        OutputUnit& report) {
   // Seven-coefficient models write the seventh value as one more field on
   // the same line.
   static const Layout six("(I5,F10.6,6F9.5)");
   static const Layout seven("(I5,F10.6,7F9.5)");
   FieldValue values[2 + MAXCOEF] = {n, ssq, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
-  const int ncoef = rec.obs.NCOEF;
-  for (int k = 1; k <= ncoef; ++k) values[1 + k] = FieldValue(rec.coef(k, 1));
+  for (int k = 1; k <= ncoef; ++k) values[1 + k] = FieldValue(set[ncoef + k - 1]);
   write_record(ncoef == 7 ? seven : six,
                std::span<const FieldValue>(values, 2 + ncoef), report);
+}
+
+}  // namespace
+
+void write_progress_line(const ProblemRecord& rec, std::int32_t n, double ssq,
+                         OutputUnit& report) {
+  write_progress_set(rec.obs.NCOEF, n, ssq, rec.COEF[0], report);
 }
 
 double step_from_draw(float R1) {
   return (2.0 * double(R1) - 1.0) * kStepHalfWidth;
 }
 
-void draw_trial_set(ProblemRecord& rec, UniformStream& RANDOM5, float& R1) {
+void draw_trial_set(const ProblemRecord& rec, const CoefColumn& current, CoefColumn& trial,
+                    UniformStream& RANDOM5, float& R1) {
   const int ncoef = rec.obs.NCOEF;
-  const CoefColumn& current = rec.COEF[0];
-  CoefColumn& trial = rec.COEF[1];
   for (int k = 1; k <= ncoef; ++k) {
     double& value = trial[ncoef + k - 1];
     value = current[ncoef + k - 1];
@@ -69,6 +73,10 @@ void draw_trial_set(ProblemRecord& rec, UniformStream& RANDOM5, float& R1) {
   }
 }
 
+void draw_trial_set(ProblemRecord& rec, UniformStream& RANDOM5, float& R1) {
+  draw_trial_set(rec, rec.COEF[0], rec.COEF[1], RANDOM5, R1);
+}
+
 double sum_of_squares(ProblemRecord& rec, const CoefColumn& B) {
   MODEL(rec, B, rec.CCALC);
   double ssq = 0.0;
@@ -79,64 +87,74 @@ double sum_of_squares(ProblemRecord& rec, const CoefColumn& B) {
   return ssq;
 }
 
+SearchState::SearchState(ProblemRecord& rec, double initial)
+    : rec_(rec), SSQ_(initial), SSQBEST_(initial), SSQPREV_(initial), TEMP_(kInitialTemperature) {
+  queue_line();
+  copy_set(rec.COEF[0], rec.COEF[2], rec.obs.NCOEF);
+  open_iteration();
+}
+
+void SearchState::open_iteration() {
+  N_ = N_ + 1;
+  trial_no_ = 0;
+  // A sum of squares that is not a number is "not greater" than the goal
+  // and ends the search, as it does in every comparison below.
+  if (NFAIL_ > kFailureLimit || !(SSQ_ > kSsqGoal) || N_ >= kIterationLimit) ended_ = true;
+}
+
+void SearchState::queue_line() { lines_.push_back(Line{N_, SSQ_, rec_.COEF[0]}); }
+
+void SearchState::write_lines(OutputUnit& report) {
+  for (const Line& line : lines_) write_progress_set(rec_.obs.NCOEF, line.N, line.SSQ, line.set, report);
+  lines_.clear();
+}
+
+void SearchState::judge(const CoefColumn& trial, double SSQT) {
+  const int ncoef = rec_.obs.NCOEF;
+  CoefColumn& current = rec_.COEF[0];
+  CoefColumn& best = rec_.COEF[2];
+  RANDOM2_.draw(R2_);
+  const double P = std::exp(-(SSQT - SSQ_) / TEMP_);
+  // A worse trial is taken when the draw exceeds P.
+  if (!(SSQT > SSQ_) || double(R2_) > P) {
+    copy_set(trial, current, ncoef);
+    SSQ_ = SSQT;
+  }
+  if (SSQ_ < SSQBEST_) {
+    SSQBEST_ = SSQ_;
+    copy_set(current, best, ncoef);
+  }
+  if (++trial_no_ < kTrialsPerIteration) return;
+  if (SSQBEST_ == SSQPREV_) {
+    NFAIL_ = NFAIL_ + 1;
+  } else {
+    SSQPREV_ = SSQBEST_;
+  }
+  SSQ_ = SSQBEST_;
+  copy_set(best, current, ncoef);
+  TEMP_ = TEMP_ * kCooling;
+  queue_line();
+  open_iteration();
+}
+
 SearchOutcome run_search(ProblemRecord& rec, OutputUnit& report) {
   static const Layout heading(
       "(/,/,TR4,'N',TR5,'SSQ',TR7,'V',TR8,'D',TR8,'R',TR7,'T',TR7,'BETA',TR5,"
       "'ALPHA')");
   write_record(heading, {}, report);
 
-  const int ncoef = rec.obs.NCOEF;
-  CoefColumn& current = rec.COEF[0];
-  const CoefColumn& trial = rec.COEF[1];
-  CoefColumn& best = rec.COEF[2];
-
+  SearchState state(rec, sum_of_squares(rec, rec.COEF[0]));
+  state.write_lines(report);
   UniformStream RANDOM5;  // steps
-  UniformStream RANDOM2;  // acceptance draws
   float R1 = 5139.0f;
-  float R2 = 2139.0f;
-  std::int32_t N = 0;
-  std::int32_t NFAIL = 0;
-
-  double SSQ = sum_of_squares(rec, current);
-  write_progress_line(rec, N, SSQ, report);
-  double SSQBEST = SSQ;
-  double SSQPREV = SSQ;
-  copy_set(current, best, ncoef);
-  double TEMP = kInitialTemperature;
-
-  for (;;) {
-    N = N + 1;
-    // A sum of squares that is not a number is "not greater" than the goal
-    // and ends the search, as it does in every comparison below.
-    if (NFAIL > kFailureLimit || !(SSQ > kSsqGoal) || N >= kIterationLimit) {
-      break;
-    }
-    for (int trial_no = 0; trial_no < kTrialsPerIteration; ++trial_no) {
+  if (!state.ended() && !search_ahead(rec, state, RANDOM5, R1, report)) {
+    while (!state.ended()) {
       draw_trial_set(rec, RANDOM5, R1);
-      const double SSQT = sum_of_squares(rec, trial);
-      RANDOM2.draw(R2);
-      const double P = std::exp(-(SSQT - SSQ) / TEMP);
-      // A worse trial is taken when the draw exceeds P.
-      if (!(SSQT > SSQ) || double(R2) > P) {
-        copy_set(trial, current, ncoef);
-        SSQ = SSQT;
-      }
-      if (SSQ < SSQBEST) {
-        SSQBEST = SSQ;
-        copy_set(current, best, ncoef);
-      }
+      state.judge(rec.COEF[1], sum_of_squares(rec, rec.COEF[1]));
+      state.write_lines(report);
     }
-    if (SSQBEST == SSQPREV) {
-      NFAIL = NFAIL + 1;
-    } else {
-      SSQPREV = SSQBEST;
-    }
-    SSQ = SSQBEST;
-    copy_set(best, current, ncoef);
-    TEMP = TEMP * kCooling;
-    write_progress_line(rec, N, SSQ, report);
   }
-  return SearchOutcome{N, SSQ};
+  return SearchOutcome{state.N(), state.SSQ()};
 }
 
 }  // namespace btcfit

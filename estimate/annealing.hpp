@@ -35,6 +35,11 @@ double step_from_draw(float R1);
 // value lies within its bounds (a value on a bound stays).
 void draw_trial_set(ProblemRecord& rec, UniformStream& RANDOM5, float& R1);
 
+// The same for any pair of sets: `trial` is drawn around `current`, within
+// the bounds of rec.
+void draw_trial_set(const ProblemRecord& rec, const CoefColumn& current, CoefColumn& trial,
+                    UniformStream& RANDOM5, float& R1);
+
 // One line of the progress table: N, SSQ and the coefficients of the
 // current set (COEF column 1).
 void write_progress_line(const ProblemRecord& rec, std::int32_t n, double ssq,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "models/call_fields.hpp"
 #include "models/equilibrium.hpp"
 #include "models/nonequilibrium.hpp"
 #include "models/observation_pool.hpp"
@@ -246,10 +247,9 @@ void MODEL(ProblemRecord& rec, const CoefColumn& B,
 
   p.CISAVE = w.CI;
   w.RFAC = b(3);
-  double FACT = 1.0;
+  // Reduced times become real times for the evaluation.
+  const double FACT = reduced_time_factor(obs, w, B);
   if (obs.IRED == 2) {
-    // Reduced times become real times for the evaluation.
-    FACT = w.XMAX / b(1);
     for (int j = 1; j <= nob; ++j) obs.TOBS[j] = FACT * obs.TOBS[j];
   }
   if (w.MODE <= 6) w.TPUL = FACT * b(4);

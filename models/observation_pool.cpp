@@ -101,7 +101,11 @@ void ObservationPool::worker_loop() {
     while ((s & kClosed) == 0 && generation_of(s) == seen) {
       if (state_.compare_exchange_weak(s, s + 1, std::memory_order_acq_rel,
                                        std::memory_order_acquire)) {
-        take_observations();
+        if (job_ != nullptr) {
+          job_(job_context_, static_cast<int>(s & kJoinedMask));
+        } else {
+          take_observations();
+        }
         finished_.fetch_add(1, std::memory_order_release);
         finished_.notify_one();
         break;
@@ -114,19 +118,31 @@ void ObservationPool::run(int n, ModelWork& work, Task task, const void* context
                           std::array<double, MAXOBS + 1>& out) {
   if (n <= 0) return;
   plan(n);
+  job_ = nullptr;
   task_ = task;
   context_ = context;
   source_ = &work;
   out_ = out.data();
   count_ = n;
   next_.store(0, std::memory_order_relaxed);
+  publish_and_join([](ObservationPool& pool) { pool.take_observations(); });
+  work = last_work_;
+}
+
+void ObservationPool::run_each(Job job, void* context) {
+  job_ = job;
+  job_context_ = context;
+  publish_and_join([](ObservationPool& pool) { pool.job_(pool.job_context_, 0); });
+}
+
+void ObservationPool::publish_and_join(void (*own_part)(ObservationPool&)) {
   finished_.store(0, std::memory_order_relaxed);
   ++generation_;
   // Publishes the job with the caller as its first participant; the
   // release orders the fields above before it.
   state_.store((std::uint64_t(generation_) << 32) | 1, std::memory_order_release);
   state_.notify_all();
-  take_observations();
+  own_part(*this);
   const std::uint64_t s = state_.fetch_or(kClosed, std::memory_order_acq_rel);
   const int workers_joined = static_cast<int>(s & kJoinedMask) - 1;
   int done = finished_.load(std::memory_order_acquire);
@@ -138,7 +154,6 @@ void ObservationPool::run(int n, ModelWork& work, Task task, const void* context
     finished_.wait(done, std::memory_order_acquire);
     done = finished_.load(std::memory_order_acquire);
   }
-  work = last_work_;
 }
 
 }  // namespace btcfit

@@ -43,6 +43,13 @@ class ObservationPool {
   void run(int n, ModelWork& work, Task task, const void* context,
            std::array<double, MAXOBS + 1>& out);
 
+  // Runs job(context, i) once on each participant i that joins: 0 is the
+  // caller, the workers that are ready in time take 1, 2, ... Returns when
+  // the caller's part and every part that joined have returned. The job
+  // must not depend on any worker joining; it must not throw.
+  using Job = void (*)(void* context, int participant);
+  void run_each(Job job, void* context);
+
   // The number of threads this machine offers the program.
   static int machine_threads();
 
@@ -60,7 +67,13 @@ class ObservationPool {
   std::array<int, MAXOBS> order_{};
   std::array<double, MAXOBS + 1> seconds_{};
   int planned_count_ = 0;
-  // The job of the current generation.
+  // Publishes the job set up in the fields below, runs the caller's part
+  // and waits for the workers that joined.
+  void publish_and_join(void (*own_part)(ObservationPool&));
+
+  // The job of the current generation: job_ if set, else the observations.
+  Job job_ = nullptr;
+  void* job_context_ = nullptr;
   Task task_ = nullptr;
   const void* context_ = nullptr;
   const ModelWork* source_ = nullptr;
