@@ -147,14 +147,17 @@ SearchOutcome run_search(ProblemRecord& rec, OutputUnit& report) {
   state.write_lines(report);
   UniformStream RANDOM5;  // steps
   float R1 = 5139.0f;
-  if (!state.ended() && !search_ahead(rec, state, RANDOM5, R1, report)) {
+  SearchOutcome outcome;
+  if (!state.ended() && !search_ahead(rec, state, RANDOM5, R1, report, outcome)) {
     while (!state.ended()) {
       draw_trial_set(rec, RANDOM5, R1);
       state.judge(rec.COEF[1], sum_of_squares(rec, rec.COEF[1]));
       state.write_lines(report);
     }
   }
-  return SearchOutcome{state.N(), state.SSQ()};
+  outcome.N = state.N();
+  outcome.SSQ = state.SSQ();
+  return outcome;
 }
 
 }  // namespace btcfit

@@ -12,6 +12,11 @@ namespace btcfit {
 struct SearchOutcome {
   std::int32_t N = 0;  // outer iteration at which the search ended
   double SSQ = 0.0;    // sum of squares of the best set (COEF column 1)
+  // Trials evaluated ahead on other threads: evaluations thrown away (after
+  // an accepted trial, or when a call started from other fields than its
+  // predecessor left), and how many times the latter happened.
+  std::int64_t thrown_away = 0;
+  std::int64_t fields_differed = 0;
 };
 
 // Fits the varied coefficients of rec.COEF column 1 to the observations,

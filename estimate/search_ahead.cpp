@@ -68,8 +68,10 @@ class SearchAhead {
 
   // Leaves the record, the step stream and the report as the serial search
   // leaves them; rethrows a failure to write the report.
-  void finish(UniformStream& RANDOM5, float& R1) {
+  void finish(UniformStream& RANDOM5, float& R1, SearchOutcome& outcome) {
     if (failure_) std::rethrow_exception(failure_);
+    outcome.thrown_away = thrown_away_;
+    outcome.fields_differed = fields_differed_;
     last_exit_.give_to(rec_);
     for (int row = rec_.obs.NCOEF; row < 2 * rec_.obs.NCOEF; ++row) rec_.COEF[1][row] = last_trial_[row];
     RANDOM5 = last_steps_;
@@ -116,17 +118,22 @@ class SearchAhead {
 
   // True when the next trial to judge was drawn from the current set and
   // its call starts from the fields the last judged call left.
-  bool next_trial_holds(const Slot* s) const {
-    const int ncoef = rec_.obs.NCOEF;
+  bool next_trial_holds(const Slot* s) {
     const bool iteration_start = judged_ % kTrialsPerIteration == 0;
     const CoefColumn& base = s != nullptr ? s->base : (iteration_start ? rec_.COEF[2] : gen_base_);
+    if (!same_set(base, rec_.COEF[0], rec_.obs.NCOEF)) return false;
     const CallFields& entry = s != nullptr ? s->entry : gen_entry_;
-    return same_set(base, rec_.COEF[0], ncoef) && same_call_inputs(entry, last_exit_, rec_.obs.NOB);
+    if (same_call_inputs(entry, last_exit_, rec_.obs.NOB, rec_.pulses.NPULSE)) return true;
+    ++fields_differed_;
+    return false;
   }
 
   // Throws away the trials from the next one to judge on and draws them
   // again from the current set.
   void draw_again() {
+    for (std::uint64_t seq = judged_; seq < drawn_; ++seq) {
+      if (slots_[seq % window_].stage == Stage::done) ++thrown_away_;
+    }
     ++epoch_;
     drawn_ = judged_;
     gen_steps_ = last_steps_;
@@ -196,6 +203,8 @@ class SearchAhead {
         s->ssq = ssq;
         s->stage = Stage::done;
         judge_ready();
+      } else {
+        ++thrown_away_;
       }
       changed_.notify_all();
     }
@@ -224,6 +233,8 @@ class SearchAhead {
   float last_R1_;
   CoefColumn last_trial_{};
   CallFields last_exit_;
+  std::int64_t thrown_away_ = 0;
+  std::int64_t fields_differed_ = 0;
   bool stopped_ = false;
   std::exception_ptr failure_;
   std::unique_ptr<ProblemRecord> start_;  // the record the threads copy
@@ -232,11 +243,11 @@ class SearchAhead {
 }  // namespace
 
 bool search_ahead(ProblemRecord& rec, SearchState& state, UniformStream& RANDOM5, float& R1,
-                  OutputUnit& report) {
+                  OutputUnit& report, SearchOutcome& outcome) {
   if (rec.pool == nullptr || rec.pool->participants() < 2 || rec.work.MODE < 3) return false;
   SearchAhead ahead(rec, state, RANDOM5, R1, report, rec.pool->participants());
   rec.pool->run_each(SearchAhead::part, &ahead);
-  ahead.finish(RANDOM5, R1);
+  ahead.finish(RANDOM5, R1, outcome);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/problem_record.hpp"
+#include "estimate/annealing.hpp"
 #include "estimate/uniform_random.hpp"
 #include "report/record_layout.hpp"
 
@@ -61,8 +62,10 @@ class SearchState {
 
 // Evaluates the trials ahead of their judgement on the threads of
 // rec.pool, each trial on its own copy of the record. Returns false (having
-// done nothing) when the run has no threads for it.
+// done nothing) when the run has no threads for it, or the model is so
+// quick that handing trials between threads would cost more than it saves.
+// The counts of `outcome` that concern the threads are filled in.
 bool search_ahead(ProblemRecord& rec, SearchState& state, UniformStream& RANDOM5, float& R1,
-                  OutputUnit& report);
+                  OutputUnit& report, SearchOutcome& outcome);
 
 }  // namespace btcfit

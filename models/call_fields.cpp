@@ -23,7 +23,13 @@ void CallFields::give_to(ProblemRecord& rec) const {
   rec.CCALC = CCALC;
 }
 
-bool same_call_inputs(const CallFields& a, const CallFields& b, int nob) {
+bool c0_is_set_by_every_call(const ModelWork& w, int npulse) {
+  // Each pulse sets C0 to its own concentration; solute loads all share the
+  // deck's C0.
+  return npulse > 1 && w.MODE < 7;
+}
+
+bool same_call_inputs(const CallFields& a, const CallFields& b, int nob, int npulse) {
   for (int j = 1; j <= nob; ++j) {
     if (!same_bits(a.TOBS[j], b.TOBS[j])) return false;
   }
@@ -31,8 +37,9 @@ bool same_call_inputs(const CallFields& a, const CallFields& b, int nob) {
   // TMLOAD are set by every call before it reads them.
   const ModelWork& u = a.work;
   const ModelWork& v = b.work;
-  return same_bits(u.CI, v.CI) && same_bits(u.C0, v.C0) && same_bits(u.XMAX, v.XMAX) &&
-         u.MODE == v.MODE && u.MODSAV == v.MODSAV && same_bits(a.CISAVE, b.CISAVE);
+  if (u.MODE != v.MODE) return false;
+  return same_bits(u.CI, v.CI) && (c0_is_set_by_every_call(u, npulse) || same_bits(u.C0, v.C0)) &&
+         same_bits(u.XMAX, v.XMAX) && u.MODSAV == v.MODSAV && same_bits(a.CISAVE, b.CISAVE);
 }
 
 double reduced_time_factor(const ObservationGroup& obs, const ModelWork& w, const CoefColumn& B) {

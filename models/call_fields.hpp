@@ -29,14 +29,18 @@ struct CallFields {
 };
 
 // True when calls that start from `a` and from `b` compute the same: the
-// fields that a call reads before setting them are equal bit for bit.
-bool same_call_inputs(const CallFields& a, const CallFields& b, int nob);
+// fields that a call reads before setting them are equal bit for bit
+// (`nob` observations, `npulse` pulses or loads).
+bool same_call_inputs(const CallFields& a, const CallFields& b, int nob, int npulse);
+
+// Whether every call sets C0 before reading it (so that it is not handed on).
+bool c0_is_set_by_every_call(const ModelWork& w, int npulse);
 
 // Turns `f`, the fields a call for set B starts from, into those it
 // leaves, as far as they can be known without the evaluation: the
 // observation times after their round trip through real times, and CI as
-// saved. The other fields a call reads keep their values (a call leaves
-// them as it found them, but after a change of pulse or load).
+// saved. The other fields a call reads keep their values: a call leaves
+// them as it found them.
 void predict_call_fields(const ObservationGroup& obs, const CoefColumn& B, CallFields& f);
 
 // Factor that turns the reduced times of the observations into real times
