@@ -1,7 +1,8 @@
-// The observations of a model call may be evaluated side by side; reports
-// must not change by a single character. Each reference deck and each of
-// the project's decks is run through the library serially and with several
-// threads, and both reports must equal the checked report.
+// Trials of the search may be evaluated ahead on other threads, and the
+// observations of a model call side by side; reports must not change by a
+// single character. Each reference deck and each of the project's decks is
+// run through the library serially and with several threads, and both
+// reports must equal the checked report.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
