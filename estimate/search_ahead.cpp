@@ -30,9 +30,10 @@
 namespace btcfit {
 namespace {
 
-// Trials drawn ahead of the next one to judge, per thread: enough for a
-// thread to go on while another finishes a costlier trial, few enough to
-// waste little work when a trial is accepted.
+// Trials drawn at most, from the next one to judge on, per thread: enough
+// for a thread to go on while another finishes a costlier trial, few
+// enough to waste little work when a trial is accepted (one per thread
+// measured slower on the nonequilibrium deck, four no faster).
 constexpr int kAheadPerThread = 2;
 
 bool same_set(const CoefColumn& a, const CoefColumn& b, int ncoef) {
