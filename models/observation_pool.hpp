@@ -5,10 +5,13 @@
 // counter and each evaluates its observations on its own copy of the working
 // fields (ModelWork). The numbers are handed out costliest first, by the
 // times the observations took in the previous call, so that no participant
-// is left with a long observation at the end while the others wait. Every observation's value
-// depends only on the working fields as the call prepared them and on the
-// observation itself, so the results are bit-identical to a serial
+// is left with a long observation at the end while the others wait. Every
+// observation's value depends only on the working fields as the call
+// prepared them and on the observation itself, so the results are bit-identical to a serial
 // evaluation, whichever thread computes which observation.
+//
+// The same threads also run longer jobs, one part per thread (run_each):
+// the annealing search evaluates its trials ahead on them.
 #pragma once
 
 #include <array>
