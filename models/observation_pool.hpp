@@ -7,8 +7,9 @@
 // times the observations took in the previous call, so that no participant
 // is left with a long observation at the end while the others wait. Every
 // observation's value depends only on the working fields as the call
-// prepared them and on the observation itself, so the results are bit-identical to a serial
-// evaluation, whichever thread computes which observation.
+// prepared them and on the observation itself, so the results are
+// bit-identical to a serial evaluation, whichever thread computes which
+// observation.
 //
 // The same threads also run longer jobs, one part per thread (run_each):
 // the annealing search evaluates its trials ahead on them.
