@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 #include "models/equilibrium.hpp"
 #include "models/exchange_function.hpp"
 #include "models/exponential_erfc.hpp"
@@ -188,9 +188,8 @@ template <auto Make>
 void BM_MODEL(benchmark::State& state) {
   auto rec = Make();
   ObservationPool pool(static_cast<int>(state.range(0)));
-  rec->pool = &pool;
   for (auto _ : state) {
-    MODEL(*rec, rec->COEF[0], rec->CCALC);
+    MODEL(*rec, rec->COEF[0], rec->CCALC, &pool);
     benchmark::DoNotOptimize(rec->CCALC);
   }
 }

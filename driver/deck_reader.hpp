@@ -1,34 +1,40 @@
-// Reading the input deck into the problem record, with the echo of the
-// problem written into the report as each block's records are read.
+// Reading the input deck into the problem record. A listener hears of each
+// block as soon as its records have been read, so that the console program
+// can write the echo (and pd.dat) in their place: a deck that fails
+// part-way leaves the report as far as it was read.
 #pragma once
 
-#include <stdexcept>
-#include <string>
-
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 #include "report/record_layout.hpp"
 
 namespace btcfit {
 
-// A deck that the program refuses to run: beyond the fixed maxima of the
-// tables, or with bounds that the search could never satisfy. The run ends
-// with exit status 1 and the message on standard error.
-class DeckRejected : public std::runtime_error {
+class DeckListener {
  public:
-  using std::runtime_error::runtime_error;
+  virtual ~DeckListener() = default;
+  // Records 1 and 2 (the control record) are read and accepted; NCOEF is
+  // not yet set.
+  virtual void control_read(const ProblemRecord&) {}
+  // Records 3 to 8: coefficients, bounds, CI, C0 and the pulse count.
+  virtual void concentrations_read(const ProblemRecord&) {}
+  // Several pulses follow (before the first pulse record is read).
+  virtual void pulses_begin(const ProblemRecord&) {}
+  // The record of pulse (or load) j has been read.
+  virtual void pulse_read(const ProblemRecord&, int /*j*/) {}
+  // The observations have been read: the deck is complete.
+  virtual void deck_read(const ProblemRecord&) {}
 };
 
 // Reads the whole deck from `deck` into `rec` (zero-filled on entry),
-// writing the echo blocks into `report`. When `write_pd_file` is true and the
-// control record asks for it, pd.dat is created in the working directory
-// right after the control record (and the banner) are read.
-// Throws IoError on an unreadable field or early end of file, DeckRejected
-// on a deck beyond the table maxima.
-void read_deck(ProblemRecord& rec, InputUnit& deck, OutputUnit& report,
-               bool write_pd_file);
+// telling `listener` of each block. Applies the deck's silent corrections
+// (BETA's upper bound, the pulse count, the variation of the pulse duration
+// with several pulses and of the velocity with reduced time).
+// Throws IoError on an unreadable field or early end of file, ProblemError
+// on a model code outside 1..8 or a deck beyond the table maxima.
+void read_deck(ProblemRecord& rec, InputUnit& deck, DeckListener& listener);
 
-// The guard run after the echo and before the search: every varied
-// coefficient must be placeable within its bounds. Throws DeckRejected.
-void check_search_bounds(const ProblemRecord& rec);
+// Tells `listener` of the blocks of `rec` in the order the reader does, as
+// if `rec` had just been read.
+void replay_deck(const ProblemRecord& rec, DeckListener& listener);
 
 }  // namespace btcfit

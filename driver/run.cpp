@@ -6,16 +6,17 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <system_error>
+#include <vector>
 #include <memory>
 #include <string>
 
+#include "btcfit/btcfit.hpp"
 #include "driver/deck_reader.hpp"
-#include "driver/problem_record.hpp"
-#include "estimate/annealing.hpp"
-#include "estimate/final_results.hpp"
-#include "models/observation_pool.hpp"
+#include "driver/echo_writer.hpp"
+#include "driver/problem_conversion.hpp"
+#include "problem/problem_record.hpp"
 #include "report/record_layout.hpp"
+#include "report/run_report.hpp"
 
 namespace btcfit {
 namespace {
@@ -72,17 +73,18 @@ bool deck_asks_for_pd_file(const std::string& infile) {
   return control[6] >= 2;
 }
 
-void run(ProblemRecord& rec, std::FILE* console_in_file,
-         std::FILE* console_out_file) {
+void run(std::FILE* console_in_file, std::FILE* console_out_file, int threads) {
   static const Layout input_prompt("(' Enter Input file name --> ')");
   static const Layout output_prompt("(' Enter Output file name -> ')");
 
   OutputUnit console_out(6, "standard output", console_out_file, false);
   InputUnit console_in(5, "standard input", console_in_file, false);
-  ask(input_prompt, console_out, console_in, rec.INFILE);
-  ask(output_prompt, console_out, console_in, rec.OUTFILE);
-  const std::string infile = trimmed_name(rec.INFILE);
-  const std::string outfile = trimmed_name(rec.OUTFILE);
+  std::array<char, 15> input_reply{};
+  std::array<char, 15> output_reply{};
+  ask(input_prompt, console_out, console_in, input_reply);
+  ask(output_prompt, console_out, console_in, output_reply);
+  const std::string infile = trimmed_name(input_reply);
+  const std::string outfile = trimmed_name(output_reply);
 
   // Opening the report would truncate the deck if both names lead to the
   // same file.
@@ -109,10 +111,29 @@ void run(ProblemRecord& rec, std::FILE* console_in_file,
   }
   InputUnit deck(5, infile, deck_file, true);
 
-  read_deck(rec, deck, report, true);
-  check_search_bounds(rec);
-  const SearchOutcome outcome = run_search(rec, report);
-  write_final_results(rec, outcome, report);
+  // The echo goes into the report block by block as the deck is read.
+  auto rec = std::make_unique<ProblemRecord>();
+  EchoWriter echo(report, true);
+  read_deck(*rec, deck, echo);
+  const Problem problem = problem_of(*rec);
+
+  FitOptions options;
+  options.threads = threads;
+  bool heading_written = false;
+  options.progress = [&](const ProgressLine& line) {
+    if (!heading_written) {
+      write_progress_heading(report);
+      heading_written = true;
+    }
+    write_progress_line(line.iteration, line.ssq, line.coefficients, report);
+  };
+  const FitResult result = fit(problem, options);
+  // The last progress line, repeated under the number at which the search
+  // ended, and the table of observed against calculated concentrations.
+  write_progress_line(result.iterations, result.ssq, result.coefficients, report);
+  std::vector<double> observed;
+  for (const Observation& o : problem.observations) observed.push_back(o.concentration);
+  write_final_table(observed, result.calculated, report);
   report.close();
   console_out.flush();
 }
@@ -121,20 +142,10 @@ void run(ProblemRecord& rec, std::FILE* console_in_file,
 
 int run_program(std::FILE* console_in, std::FILE* console_out,
                 std::FILE* diagnostics, int threads) {
-  auto rec = std::make_unique<ProblemRecord>();
-  // Worker threads for the observations, started once for the run; a
-  // machine that refuses threads gets the serial evaluation.
-  std::unique_ptr<ObservationPool> pool;
   try {
-    pool = std::make_unique<ObservationPool>(threads);
-  } catch (const std::system_error&) {
-    pool = std::make_unique<ObservationPool>(1);
-  }
-  rec->pool = pool.get();
-  try {
-    run(*rec, console_in, console_out);
+    run(console_in, console_out, threads);
     return kExitNormal;
-  } catch (const DeckRejected& e) {
+  } catch (const ProblemError& e) {
     std::fprintf(diagnostics, "btcfit: %s\n", e.what());
     return kExitRejected;
   } catch (const IoError& e) {

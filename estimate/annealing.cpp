@@ -1,7 +1,10 @@
 #include "estimate/annealing.hpp"
 
 #include <cmath>
+#include <string>
 
+#include "btcfit/errors.hpp"
+#include "estimate/search_bounds.hpp"
 #include "estimate/search_state.hpp"
 #include "estimate/uniform_random.hpp"
 #include "models/model.hpp"
@@ -28,25 +31,7 @@ void copy_set(const CoefColumn& from, CoefColumn& to, int ncoef) {
   for (int row = ncoef; row < 2 * ncoef; ++row) to[row] = from[row];
 }
 
-// One progress line for the values N, SSQ and coefficient set `set`.
-void write_progress_set(int ncoef, std::int32_t n, double ssq, const CoefColumn& set,
-                        OutputUnit& report) {
-  // Seven-coefficient models write the seventh value as one more field on
-  // the same line.
-  static const Layout six("(I5,F10.6,6F9.5)");
-  static const Layout seven("(I5,F10.6,7F9.5)");
-  FieldValue values[2 + MAXCOEF] = {n, ssq, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
-  for (int k = 1; k <= ncoef; ++k) values[1 + k] = FieldValue(set[ncoef + k - 1]);
-  write_record(ncoef == 7 ? seven : six,
-               std::span<const FieldValue>(values, 2 + ncoef), report);
-}
-
 }  // namespace
-
-void write_progress_line(const ProblemRecord& rec, std::int32_t n, double ssq,
-                         OutputUnit& report) {
-  write_progress_set(rec.obs.NCOEF, n, ssq, rec.COEF[0], report);
-}
 
 double step_from_draw(float R1) {
   return (2.0 * double(R1) - 1.0) * kStepHalfWidth;
@@ -59,7 +44,13 @@ void draw_trial_set(const ProblemRecord& rec, const CoefColumn& current, CoefCol
     double& value = trial[ncoef + k - 1];
     value = current[ncoef + k - 1];
     if (rec.obs.IVAR[k] == 0) continue;
-    for (;;) {
+    for (long draws = 1;; ++draws) {
+      if (draws > kDrawLimit) {
+        throw ProblemError(unplaceable_message(
+            rec, k,
+            "no step of the search landed within them in " + std::to_string(kDrawLimit) +
+                " draws; move the initial value into them, or widen them"));
+      }
       RANDOM5.draw(R1);
       const double STEP = step_from_draw(R1);
       value = value + STEP;
@@ -77,8 +68,8 @@ void draw_trial_set(ProblemRecord& rec, UniformStream& RANDOM5, float& R1) {
   draw_trial_set(rec, rec.COEF[0], rec.COEF[1], RANDOM5, R1);
 }
 
-double sum_of_squares(ProblemRecord& rec, const CoefColumn& B) {
-  MODEL(rec, B, rec.CCALC);
+double sum_of_squares(ProblemRecord& rec, const CoefColumn& B, ObservationPool* pool) {
+  MODEL(rec, B, rec.CCALC, pool);
   double ssq = 0.0;
   for (int i = 1; i <= rec.obs.NOB; ++i) {
     const double r = rec.COBS[i] - rec.CCALC[i];
@@ -104,9 +95,12 @@ void SearchState::open_iteration() {
 
 void SearchState::queue_line() { lines_.push_back(Line{N_, SSQ_, rec_.COEF[0]}); }
 
-void SearchState::write_lines(OutputUnit& report) {
-  for (const Line& line : lines_) write_progress_set(rec_.obs.NCOEF, line.N, line.SSQ, line.set, report);
-  lines_.clear();
+void SearchState::hand_on_lines(const SearchControl& control) {
+  // Taken out first: a sink that throws leaves no line to hand on twice.
+  std::vector<Line> lines;
+  lines.swap(lines_);
+  if (!control.progress) return;
+  for (const Line& line : lines) control.progress(line.N, line.SSQ, line.set);
 }
 
 void SearchState::judge(const CoefColumn& trial, double SSQT) {
@@ -137,22 +131,23 @@ void SearchState::judge(const CoefColumn& trial, double SSQT) {
   open_iteration();
 }
 
-SearchOutcome run_search(ProblemRecord& rec, OutputUnit& report) {
-  static const Layout heading(
-      "(/,/,TR4,'N',TR5,'SSQ',TR7,'V',TR8,'D',TR8,'R',TR7,'T',TR7,'BETA',TR5,"
-      "'ALPHA')");
-  write_record(heading, {}, report);
-
-  SearchState state(rec, sum_of_squares(rec, rec.COEF[0]));
-  state.write_lines(report);
+SearchOutcome run_search(ProblemRecord& rec, const SearchControl& control) {
+  check_search_bounds(rec);
+  const auto cancelled = [&] {
+    return control.cancel != nullptr && control.cancel->load(std::memory_order_relaxed);
+  };
+  if (cancelled()) throw Cancelled();
+  SearchState state(rec, sum_of_squares(rec, rec.COEF[0], control.pool));
+  state.hand_on_lines(control);
   UniformStream RANDOM5;  // steps
   float R1 = 5139.0f;
   SearchOutcome outcome;
-  if (!state.ended() && !search_ahead(rec, state, RANDOM5, R1, report, outcome)) {
+  if (!state.ended() && !search_ahead(rec, state, RANDOM5, R1, control, outcome)) {
     while (!state.ended()) {
+      if (cancelled()) throw Cancelled();
       draw_trial_set(rec, RANDOM5, R1);
-      state.judge(rec.COEF[1], sum_of_squares(rec, rec.COEF[1]));
-      state.write_lines(report);
+      state.judge(rec.COEF[1], sum_of_squares(rec, rec.COEF[1], control.pool));
+      state.hand_on_lines(control);
     }
   }
   outcome.N = state.N();

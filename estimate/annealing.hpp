@@ -1,13 +1,34 @@
 // The annealing search over the varied coefficients.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 #include "estimate/uniform_random.hpp"
-#include "report/record_layout.hpp"
 
 namespace btcfit {
+
+class ObservationPool;
+
+// What the search is given besides the problem.
+struct SearchControl {
+  // Threads for the model calls (and for trials evaluated ahead); null:
+  // everything on the calling thread.
+  ObservationPool* pool = nullptr;
+  // Receives each line of the progress table (iteration N, SSQ, and the
+  // set, coefficient k in row NCOEF + k), on the calling thread. What it
+  // throws ends the search and reaches run_search's caller.
+  std::function<void(std::int32_t N, double SSQ, const CoefColumn& set)> progress;
+  // Set by another thread to stop the search: run_search throws Cancelled.
+  const std::atomic<bool>* cancel = nullptr;
+  // For tests: with trials evaluated ahead, a trial is judged only once
+  // every trial in the window after it has been evaluated, so that trials
+  // evaluated ahead are thrown away at every acceptance whatever the
+  // scheduling.
+  bool judge_full_window = false;
+};
 
 struct SearchOutcome {
   std::int32_t N = 0;  // outer iteration at which the search ended
@@ -20,12 +41,14 @@ struct SearchOutcome {
 };
 
 // Fits the varied coefficients of rec.COEF column 1 to the observations,
-// writing the progress table into `report`. On return column 1 holds the
-// best set.
-SearchOutcome run_search(ProblemRecord& rec, OutputUnit& report);
+// handing each progress line to control.progress. On return column 1 holds
+// the best set. Throws Cancelled when control.cancel is set, and
+// ProblemError when a varied coefficient cannot be placed within its bounds
+// in kDrawLimit draws.
+SearchOutcome run_search(ProblemRecord& rec, const SearchControl& control);
 
 // Sum of squared residuals of one coefficient set; fills rec.CCALC.
-double sum_of_squares(ProblemRecord& rec, const CoefColumn& B);
+double sum_of_squares(ProblemRecord& rec, const CoefColumn& B, ObservationPool* pool = nullptr);
 
 }  // namespace btcfit
 
@@ -34,6 +57,11 @@ namespace btcfit {
 // Step of a coefficient for one draw R1 of the step stream: an absolute
 // change between -0.2 and 0.2.
 double step_from_draw(float R1);
+
+// Draws of one coefficient for one trial set after which the search gives
+// up (ProblemError): the bounds guard refuses bounds that would need
+// anything near this many, so only a broken deck reaches it.
+inline constexpr long kDrawLimit = 10'000'000;
 
 // Fills the trial set (COEF column 2) from the current set (column 1),
 // moving each varied coefficient by a random step and redrawing until the
@@ -44,10 +72,5 @@ void draw_trial_set(ProblemRecord& rec, UniformStream& RANDOM5, float& R1);
 // the bounds of rec.
 void draw_trial_set(const ProblemRecord& rec, const CoefColumn& current, CoefColumn& trial,
                     UniformStream& RANDOM5, float& R1);
-
-// One line of the progress table: N, SSQ and the coefficients of the
-// current set (COEF column 1).
-void write_progress_line(const ProblemRecord& rec, std::int32_t n, double ssq,
-                         OutputUnit& report);
 
 }  // namespace btcfit

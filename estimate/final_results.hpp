@@ -1,14 +1,16 @@
-// The closing lines of the report: the last progress line repeated and the
-// table of observed against calculated concentrations.
+// The final results of a fit: the calculated concentrations of the best
+// set.
 #pragma once
 
-#include "driver/problem_record.hpp"
-#include "estimate/annealing.hpp"
-#include "report/record_layout.hpp"
+#include "problem/problem_record.hpp"
 
 namespace btcfit {
 
-void write_final_results(ProblemRecord& rec, const SearchOutcome& outcome,
-                         OutputUnit& report);
+class ObservationPool;
+
+// Evaluates the best set (COEF column 1 after the search) into rec.CCALC,
+// on the record as the search left it: the values the report's final table
+// shows.
+void final_concentrations(ProblemRecord& rec, ObservationPool* pool);
 
 }  // namespace btcfit

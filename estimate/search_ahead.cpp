@@ -22,6 +22,7 @@
 #include <mutex>
 #include <vector>
 
+#include "btcfit/errors.hpp"
 #include "estimate/annealing.hpp"
 #include "estimate/search_state.hpp"
 #include "models/call_fields.hpp"
@@ -32,8 +33,7 @@ namespace {
 
 // Trials drawn at most, from the next one to judge on, per thread: enough
 // for a thread to go on while another finishes a costlier trial, few
-// enough to waste little work when a trial is accepted (one per thread
-// measured slower on the nonequilibrium deck, four no faster).
+// enough to waste little work when a trial is accepted.
 constexpr int kAheadPerThread = 2;
 
 bool same_set(const CoefColumn& a, const CoefColumn& b, int ncoef) {
@@ -46,10 +46,10 @@ bool same_set(const CoefColumn& a, const CoefColumn& b, int ncoef) {
 class SearchAhead {
  public:
   SearchAhead(ProblemRecord& rec, SearchState& state, UniformStream& RANDOM5, float R1,
-              OutputUnit& report, int threads)
+              const SearchControl& control, int threads)
       : rec_(rec),
         state_(state),
-        report_(report),
+        control_(control),
         window_(kAheadPerThread * threads),
         slots_(window_),
         gen_steps_(RANDOM5),
@@ -59,25 +59,25 @@ class SearchAhead {
         last_steps_(RANDOM5),
         last_R1_(R1),
         last_exit_(gen_entry_),
-        start_(std::make_unique<ProblemRecord>(rec)) {
-    start_->pool = nullptr;  // each trial is evaluated on one thread
-  }
+        start_(std::make_unique<ProblemRecord>(rec)) {}
 
   static void part(void* self, int participant) {
     static_cast<SearchAhead*>(self)->take_part(participant);
   }
 
-  // Leaves the record, the step stream and the report as the serial search
-  // leaves them; rethrows a failure to write the report.
+  // Leaves the record, the step stream and the progress lines as the serial
+  // search leaves them; rethrows a failure of the progress sink or of a
+  // draw, and throws Cancelled when the search was cancelled.
   void finish(UniformStream& RANDOM5, float& R1, SearchOutcome& outcome) {
     if (failure_) std::rethrow_exception(failure_);
+    if (cancelled_) throw Cancelled();
     outcome.thrown_away = thrown_away_;
     outcome.fields_differed = fields_differed_;
     last_exit_.give_to(rec_);
     for (int row = rec_.obs.NCOEF; row < 2 * rec_.obs.NCOEF; ++row) rec_.COEF[1][row] = last_trial_[row];
     RANDOM5 = last_steps_;
     R1 = last_R1_;
-    state_.write_lines(report_);
+    state_.hand_on_lines(control_);
   }
 
  private:
@@ -143,6 +143,16 @@ class SearchAhead {
     gen_entry_ = last_exit_;
   }
 
+  // Whether every trial in the window from the next one to judge on has
+  // been evaluated (for control.judge_full_window).
+  bool window_done() {
+    for (std::uint64_t seq = judged_; seq < judged_ + window_; ++seq) {
+      const Slot* s = slot_of(seq);
+      if (s == nullptr || s->stage != Stage::done) return false;
+    }
+    return true;
+  }
+
   // Judges the evaluated trials that are next in order.
   void judge_ready() {
     while (!state_.ended()) {
@@ -152,6 +162,7 @@ class SearchAhead {
         return;
       }
       if (s == nullptr || s->stage != Stage::done) return;
+      if (control_.judge_full_window && !window_done()) return;
       state_.judge(s->trial, s->ssq);
       last_trial_ = s->trial;
       last_exit_ = s->exit;
@@ -177,14 +188,27 @@ class SearchAhead {
     for (;;) {
       if (participant == 0 && !stopped_) {
         try {
-          state_.write_lines(report_);
+          state_.hand_on_lines(control_);
         } catch (...) {
           failure_ = std::current_exception();
           stopped_ = true;
         }
       }
+      if (!stopped_ && control_.cancel != nullptr &&
+          control_.cancel->load(std::memory_order_relaxed)) {
+        cancelled_ = true;
+        stopped_ = true;
+      }
       if (stopped_ || state_.ended()) break;
-      Slot* s = next_to_evaluate();
+      Slot* s = nullptr;
+      try {
+        s = next_to_evaluate();
+      } catch (...) {
+        // A trial set that cannot be drawn (its bounds are never reached).
+        failure_ = std::current_exception();
+        stopped_ = true;
+        break;
+      }
       if (s == nullptr) {
         changed_.wait(lock);
         continue;
@@ -214,7 +238,7 @@ class SearchAhead {
 
   ProblemRecord& rec_;
   SearchState& state_;
-  OutputUnit& report_;
+  const SearchControl& control_;
   const std::uint64_t window_;
 
   std::mutex mutex_;
@@ -237,6 +261,7 @@ class SearchAhead {
   std::int64_t thrown_away_ = 0;
   std::int64_t fields_differed_ = 0;
   bool stopped_ = false;
+  bool cancelled_ = false;
   std::exception_ptr failure_;
   std::unique_ptr<ProblemRecord> start_;  // the record the threads copy
 };
@@ -244,10 +269,11 @@ class SearchAhead {
 }  // namespace
 
 bool search_ahead(ProblemRecord& rec, SearchState& state, UniformStream& RANDOM5, float& R1,
-                  OutputUnit& report, SearchOutcome& outcome) {
-  if (rec.pool == nullptr || rec.pool->participants() < 2 || rec.work.MODE < 3) return false;
-  SearchAhead ahead(rec, state, RANDOM5, R1, report, rec.pool->participants());
-  rec.pool->run_each(SearchAhead::part, &ahead);
+                  const SearchControl& control, SearchOutcome& outcome) {
+  ObservationPool* pool = control.pool;
+  if (pool == nullptr || pool->participants() < 2 || rec.work.MODE < 3) return false;
+  SearchAhead ahead(rec, state, RANDOM5, R1, control, pool->participants());
+  pool->run_each(SearchAhead::part, &ahead);
   ahead.finish(RANDOM5, R1, outcome);
   return true;
 }

@@ -8,10 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 #include "estimate/annealing.hpp"
 #include "estimate/uniform_random.hpp"
-#include "report/record_layout.hpp"
 
 namespace btcfit {
 
@@ -33,8 +32,8 @@ class SearchState {
   std::int32_t N() const { return N_; }
   double SSQ() const { return SSQ_; }
 
-  // Writes the progress lines queued so far.
-  void write_lines(OutputUnit& report);
+  // Hands the progress lines queued so far to control.progress.
+  void hand_on_lines(const SearchControl& control);
 
  private:
   void open_iteration();
@@ -61,11 +60,13 @@ class SearchState {
 };
 
 // Evaluates the trials ahead of their judgement on the threads of
-// rec.pool, each trial on its own copy of the record. Returns false (having
+// control.pool, each trial on its own copy of the record. Returns false (having
 // done nothing) when the run has no threads for it, or the model is so
 // quick that handing trials between threads would cost more than it saves.
 // The counts of `outcome` that concern the threads are filled in.
+// Throws Cancelled when control.cancel is set, and what the progress sink
+// or the draw of a trial set throws.
 bool search_ahead(ProblemRecord& rec, SearchState& state, UniformStream& RANDOM5, float& R1,
-                  OutputUnit& report, SearchOutcome& outcome);
+                  const SearchControl& control, SearchOutcome& outcome);
 
 }  // namespace btcfit

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "driver/deck_reader.hpp"
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 #include "report/record_layout.hpp"
 
 namespace {

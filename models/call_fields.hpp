@@ -13,7 +13,7 @@
 
 #include <array>
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 
 namespace btcfit {
 

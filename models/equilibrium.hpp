@@ -1,7 +1,7 @@
 // Equilibrium convection-dispersion solution for one rectangular pulse.
 #pragma once
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 
 namespace btcfit {
 

@@ -191,18 +191,18 @@ double stream_tube_task(const void* context, ModelWork& w, int g) {
 }
 
 void stream_tube_observations(ProblemRecord& rec, const StochasticSetup& s,
-                              std::array<double, MAXOBS + 1>& CCALC) {
+                              std::array<double, MAXOBS + 1>& CCALC, ObservationPool* pool) {
   const int nob = rec.obs.NOB;
   double v_last[MAXOBS + 1];
   const bool parallel =
-      rec.pool != nullptr && rec.pool->participants() > 1 && nob >= kParallelMinimum;
-  const int groups = parallel ? std::min(rec.pool->participants(), nob) : 1;
+      pool != nullptr && pool->participants() > 1 && nob >= kParallelMinimum;
+  const int groups = parallel ? std::min(pool->participants(), nob) : 1;
   const int shared = (groups > 1) ? nob * kSharedPercent / 100 : 0;
   std::atomic<int> shared_next{nob - shared + 1};
   StreamTubeContext context{&rec, &s, groups, &CCALC, v_last, nob - shared + 1, &shared_next};
   if (groups > 1) {
     std::array<double, MAXOBS + 1> unused;
-    rec.pool->run(groups, rec.work, stream_tube_task, &context, unused);
+    pool->run(groups, rec.work, stream_tube_task, &context, unused);
   } else {
     stream_tube_group(context, rec.work, 1);
   }
@@ -222,13 +222,13 @@ void stream_tube_observations(ProblemRecord& rec, const StochasticSetup& s,
 
 // Evaluates observations 1..NOB with `task`, side by side when the run has
 // worker threads and the model is costly enough for that to pay.
-void evaluate_observations(ProblemRecord& rec, ObservationPool::Task task,
+void evaluate_observations(ProblemRecord& rec, ObservationPool* pool, ObservationPool::Task task,
                            const ObservationContext& context,
                            std::array<double, MAXOBS + 1>& CCALC,
                            int minimum = kParallelMinimum) {
   const int nob = rec.obs.NOB;
-  if (rec.pool != nullptr && rec.pool->participants() > 1 && nob >= minimum) {
-    rec.pool->run(nob, rec.work, task, &context, CCALC);
+  if (pool != nullptr && pool->participants() > 1 && nob >= minimum) {
+    pool->run(nob, rec.work, task, &context, CCALC);
     return;
   }
   for (int j = 1; j <= nob; ++j) CCALC[j] = task(&context, rec.work, j);
@@ -237,7 +237,7 @@ void evaluate_observations(ProblemRecord& rec, ObservationPool::Task task,
 }  // namespace
 
 void MODEL(ProblemRecord& rec, const CoefColumn& B,
-           std::array<double, MAXOBS + 1>& CCALC) {
+           std::array<double, MAXOBS + 1>& CCALC, ObservationPool* pool) {
   ModelWork& w = rec.work;
   ObservationGroup& obs = rec.obs;
   PulseGroup& p = rec.pulses;
@@ -256,11 +256,11 @@ void MODEL(ProblemRecord& rec, const CoefColumn& B,
 
   if (w.MODE >= 5) {
     const StochasticSetup s = begin_stochastic(w, p, B, ncoef);
-    stream_tube_observations(rec, s, CCALC);
+    stream_tube_observations(rec, s, CCALC, pool);
     end_stochastic(w);
   } else if (w.MODE >= 3) {
     prepare_nonequilibrium(w, B, ncoef);
-    evaluate_observations(rec, nonequilibrium_observation, {&rec},
+    evaluate_observations(rec, pool, nonequilibrium_observation, {&rec},
                           CCALC);
   } else {
     const double R = b(3);

@@ -1,7 +1,7 @@
 // Two-site/two-region nonequilibrium solution (model codes 3 and 4).
 #pragma once
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 
 namespace btcfit {
 

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 
 namespace btcfit {
 

@@ -1,7 +1,7 @@
 // Stochastic stream-tube model with log-normal velocities (codes 5 to 8).
 #pragma once
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 
 namespace btcfit {
 

@@ -146,8 +146,8 @@ void read_record(const Layout& layout, InputUnit& in,
   std::string record;
   auto next_record = [&] {
     if (!in.get_record(record))
-      in.fail("end of file while reading record " +
-              std::to_string(in.records_read() + 1));
+      in.fail("end of file while reading record " + std::to_string(in.records_read() + 1),
+              in.records_read() + 1);
   };
   next_record();
 
@@ -191,7 +191,8 @@ void read_record(const Layout& layout, InputUnit& in,
           in.fail(std::string("unreadable ") + what + " in columns " +
                   std::to_string(first) + "-" + std::to_string(col) +
                   " of record " + std::to_string(in.records_read()) + ": \"" +
-                  shown(field) + "\"");
+                  shown(field) + "\"",
+                  in.records_read(), int(first), int(col));
         };
         switch (step.kind) {
           case Kind::Int:

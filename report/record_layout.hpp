@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <iosfwd>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -25,13 +26,23 @@ namespace btcfit {
 
 // A run-ending input/output failure on one unit. what() reads like
 //   unit 5 (deck.in): unreadable integer in columns 11-20 of record 2: "1.0"
+// A failure to read a field carries the record number (from 1) and the
+// columns of the field (from 1); an early end of file the number of the
+// missing record; other failures 0 for each.
 class IoError : public std::runtime_error {
  public:
-  IoError(int unit, std::string_view file, std::string_view detail);
+  IoError(int unit, std::string_view file, std::string_view detail, int record = 0,
+          int first_column = 0, int last_column = 0);
   int unit() const { return unit_; }
+  int record() const { return record_; }
+  int first_column() const { return first_column_; }
+  int last_column() const { return last_column_; }
 
  private:
   int unit_;
+  int record_;
+  int first_column_;
+  int last_column_;
 };
 
 // A value written through a layout.
@@ -122,6 +133,9 @@ class OutputUnit {
   // Takes ownership of `file` when `owned` is true (closed on close() or
   // destruction).
   OutputUnit(int unit, std::string name, std::FILE* file, bool owned);
+  // Writes into a stream that the caller owns (a failed write of the stream
+  // throws IoError as a failed file write does).
+  OutputUnit(int unit, std::string name, std::ostream& stream);
   ~OutputUnit();
   OutputUnit(const OutputUnit&) = delete;
   OutputUnit& operator=(const OutputUnit&) = delete;
@@ -139,12 +153,15 @@ class OutputUnit {
   std::string name_;
   std::FILE* file_;
   bool owned_;
+  std::ostream* stream_ = nullptr;
 };
 
 // A line-oriented input channel: the deck (unit 5) or standard input.
 class InputUnit {
  public:
   InputUnit(int unit, std::string name, std::FILE* file, bool owned);
+  // Reads from a stream that the caller owns.
+  InputUnit(int unit, std::string name, std::istream& stream);
   ~InputUnit();
   InputUnit(const InputUnit&) = delete;
   InputUnit& operator=(const InputUnit&) = delete;
@@ -157,13 +174,17 @@ class InputUnit {
   int records_read() const { return count_; }
   int unit() const { return unit_; }
   const std::string& name() const { return name_; }
-  [[noreturn]] void fail(std::string_view detail) const;
+  // Throws IoError for this unit; `record`, `first_column`, `last_column`
+  // as IoError takes them.
+  [[noreturn]] void fail(std::string_view detail, int record = 0, int first_column = 0,
+                         int last_column = 0) const;
 
  private:
   int unit_;
   std::string name_;
   std::FILE* file_;
   bool owned_;
+  std::istream* stream_ = nullptr;
   int count_ = 0;
 };
 

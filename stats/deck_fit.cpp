@@ -5,11 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
-#include "driver/deck_reader.hpp"
-#include "models/model.hpp"
-#include "report/record_layout.hpp"
 
 namespace btcfit::stats {
 namespace {
@@ -38,56 +36,27 @@ std::vector<double> distinct(std::vector<double> v) {
 DeckFit fit_deck(const std::string& deck_path, int threads) {
   DeckFit fit;
   fit.deck_name = deck_path;
-  fit.pool = std::make_shared<ObservationPool>(threads);
-  fit.record = std::make_unique<ProblemRecord>();
-  ProblemRecord& rec = *fit.record;
-  rec.pool = fit.pool.get();
-
-  // The echo and the progress table are not wanted here.
-  std::FILE* sink = std::fopen("/dev/null", "wb");
-  if (sink == nullptr) {
-    throw IoError(6, "/dev/null",
-                  std::string("cannot open for writing: ") + std::strerror(errno));
-  }
-  OutputUnit report(6, "/dev/null", sink, true);
-
-  std::FILE* deck_file = std::fopen(deck_path.c_str(), "rb");
-  if (deck_file == nullptr) {
-    throw IoError(5, deck_path, std::string("cannot open: ") + std::strerror(errno));
-  }
-  InputUnit deck(5, deck_path, deck_file, true);
-
-  read_deck(rec, deck, report, false);
-  check_search_bounds(rec);
-  // The search works on its own copy; the statistics use the record as
-  // read, so that no observation time carries the rounding of the time
-  // scaling of millions of evaluations.
-  auto searched = std::make_unique<ProblemRecord>(rec);
-  fit.outcome = run_search(*searched, report);
-  rec.COEF[0] = searched->COEF[0];
-  report.close();
-
-  for (int k = 1; k <= rec.obs.NCOEF; ++k) {
-    if (rec.obs.IVAR[k] != 0) fit.varied.push_back(k);
+  fit.problem = check_problem(read_deck(std::filesystem::path(deck_path)));
+  fit.threads = threads > 0 ? threads : usable_threads();
+  FitOptions options;
+  options.threads = fit.threads;
+  fit.result = btcfit::fit(fit.problem, options);
+  for (std::size_t k = 1; k <= fit.problem.coefficients.size(); ++k) {
+    if (fit.problem.coefficients[k - 1].varied) fit.varied.push_back(int(k));
   }
   return fit;
 }
 
-std::string coefficient_name(const ProblemRecord& rec, int k) {
-  std::string name(rec.CNAME[k].head.data(), rec.CNAME[k].head.size());
-  name.append(rec.CNAME[k].tail.data(), rec.CNAME[k].tail.size());
+std::string coefficient_name(const Problem& problem, int k) {
+  const std::string& name = problem.coefficients[k - 1].name;
   const auto first = name.find_first_not_of(' ');
-  if (first == std::string::npos) {
-    std::string fallback(1, 'B');
-    fallback += std::to_string(k);
-    return fallback;
-  }
+  if (first == std::string::npos) return "B" + std::to_string(k);
   const auto last = name.find_last_not_of(' ');
   return name.substr(first, last - first + 1);
 }
 
-std::string model_description(const ProblemRecord& rec) {
-  const int mode = rec.work.MODE;
+std::string model_description(const Problem& problem) {
+  const int mode = static_cast<int>(problem.model);
   std::string family;
   switch ((mode - 1) / 2) {
     case 0: family = "linear equilibrium adsorption"; break;
@@ -99,61 +68,36 @@ std::string model_description(const ProblemRecord& rec) {
   const std::string conc = mode % 2 == 1 ? "resident" : "flux";
   std::string text = "model " + std::to_string(mode) + ": " + family + ", " +
                      conc + " concentrations";
-  if (rec.obs.IRED == 1) text += " (data: reduced concentrations)";
-  if (rec.obs.IRED == 2) {
+  if (problem.data_form == DataForm::reduced_concentration) {
+    text += " (data: reduced concentrations)";
+  }
+  if (problem.data_form == DataForm::reduced_concentration_and_time) {
     text += " (data: reduced concentrations against reduced time)";
   }
   return text;
 }
 
-std::vector<double> evaluate_at(const ProblemRecord& rec, const CoefColumn& set,
-                                const std::vector<double>& distances,
-                                const std::vector<double>& times) {
-  const std::size_t total = std::min(distances.size(), times.size());
-  std::vector<double> result(total, 0.0);
-  auto work = std::make_unique<ProblemRecord>();
-  for (std::size_t start = 0; start < total; start += MAXOBS) {
-    const int count = int(std::min<std::size_t>(MAXOBS, total - start));
-    *work = rec;
-    work->obs.NOB = count;
-    for (int i = 1; i <= count; ++i) {
-      work->obs.XOBS[i] = distances[start + i - 1];
-      work->obs.TOBS[i] = times[start + i - 1];
-    }
-    MODEL(*work, set, work->CCALC);
-    for (int i = 1; i <= count; ++i) result[start + i - 1] = work->CCALC[i];
-  }
-  return result;
-}
-
 Model varied_model(const DeckFit& fit) {
-  // Each evaluation starts from a fresh copy of the record, so the model's
-  // working fields and time scaling leave no trace between evaluations.
-  // The model keeps the observation threads alive as long as it lives.
-  auto base = std::make_shared<const ProblemRecord>(*fit.record);
-  auto work = std::make_shared<ProblemRecord>();
-  const std::vector<int> varied = fit.varied;
-  return [base, work, varied, pool = fit.pool](std::span<const double> b,
-                                               std::span<double> out) {
-    *work = *base;
-    CoefColumn set = base->COEF[0];
-    for (std::size_t j = 0; j < varied.size(); ++j) {
-      set[base->obs.NCOEF + varied[j] - 1] = b[j];
-    }
-    MODEL(*work, set, work->CCALC);
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = work->CCALC[i + 1];
+  // Each evaluation starts from the problem as read, so no evaluation
+  // leaves a trace in the next.
+  return [problem = fit.problem, fitted = fit.result.coefficients, varied = fit.varied](
+             std::span<const double> b, std::span<double> out) {
+    std::vector<double> set = fitted;
+    for (std::size_t j = 0; j < varied.size(); ++j) set[varied[j] - 1] = b[j];
+    const std::vector<double> c = evaluate(problem, set);
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = c[i];
   };
 }
 
 FitProblem fit_problem(const DeckFit& fit) {
-  const ProblemRecord& rec = *fit.record;
   FitProblem problem;
   for (int k : fit.varied) {
-    problem.names.push_back(coefficient_name(rec, k));
-    problem.values.push_back(rec.coef(k, 1));
-    problem.floors.push_back(kFloorFraction * (rec.BMAX[k] - rec.BMIN[k]));
+    const Coefficient& c = fit.problem.coefficients[k - 1];
+    problem.names.push_back(coefficient_name(fit.problem, k));
+    problem.values.push_back(fit.result.coefficients[k - 1]);
+    problem.floors.push_back(kFloorFraction * (c.upper - c.lower));
   }
-  for (int i = 1; i <= rec.obs.NOB; ++i) problem.observed.push_back(rec.COBS[i]);
+  for (const Observation& o : fit.problem.observations) problem.observed.push_back(o.concentration);
   return problem;
 }
 
@@ -163,48 +107,43 @@ std::string step_rule_text(const StatisticsOptions& options) {
 }
 
 std::string final_progress_line(const DeckFit& fit) {
-  const ProblemRecord& rec = *fit.record;
-  static const Layout six("(I5,F10.6,6F9.5)");
-  static const Layout seven("(I5,F10.6,7F9.5)");
-  std::vector<FieldValue> values{FieldValue(fit.outcome.N),
-                                 FieldValue(fit.outcome.SSQ)};
-  for (int k = 1; k <= rec.obs.NCOEF; ++k) values.emplace_back(rec.coef(k, 1));
-  const auto records = format_records(rec.obs.NCOEF == 7 ? seven : six, values);
-  return records.empty() ? std::string() : records.front();
+  return progress_text(
+      ProgressLine{fit.result.iterations, fit.result.ssq, fit.result.coefficients});
 }
 
 SummaryInput summary_input(const DeckFit& fit, const FitStatistics& st,
                            const StatisticsOptions& options) {
-  const ProblemRecord& rec = *fit.record;
+  const Problem& problem = fit.problem;
+  const std::vector<double>& fitted = fit.result.coefficients;
   SummaryInput in;
   in.heading = {
       "btcfit-stats: fit of " + fit.deck_name,
-      model_description(rec) + "; " + std::to_string(rec.obs.NOB) +
+      model_description(problem) + "; " + std::to_string(problem.observations.size()) +
           " observations",
-      "The search ended at N = " + std::to_string(fit.outcome.N) +
+      "The search ended at N = " + std::to_string(fit.result.iterations) +
           "; btcfit's final progress line for this deck:",
       final_progress_line(fit),
   };
   in.confidence = options.confidence;
   for (int k : fit.varied) {
-    in.names.push_back(coefficient_name(rec, k));
-    in.values.push_back(rec.coef(k, 1));
+    in.names.push_back(coefficient_name(problem, k));
+    in.values.push_back(fitted[k - 1]);
   }
-  for (int k = 1; k <= rec.obs.NCOEF; ++k) {
-    if (rec.obs.IVAR[k] == 0) {
-      in.fixed.push_back(coefficient_name(rec, k) + " = " + fmt("%g", rec.coef(k, 1)));
+  for (int k = 1; k <= int(problem.coefficients.size()); ++k) {
+    if (!problem.coefficients[k - 1].varied) {
+      in.fixed.push_back(coefficient_name(problem, k) + " = " + fmt("%g", fitted[k - 1]));
     }
   }
   // A coefficient within one Jacobian step of a bound: the search could
   // not go further, and the interval does not take the bound into account.
   for (std::size_t j = 0; j < fit.varied.size() && j < st.steps.size(); ++j) {
     const int k = fit.varied[j];
-    const double b = rec.coef(k, 1);
+    const double b = fitted[k - 1];
     const char* which = nullptr;
-    if (b - st.steps[j] < rec.BMIN[k]) which = "lower";
-    if (b + st.steps[j] > rec.BMAX[k]) which = "upper";
+    if (b - st.steps[j] < problem.coefficients[k - 1].lower) which = "lower";
+    if (b + st.steps[j] > problem.coefficients[k - 1].upper) which = "upper";
     if (which != nullptr) {
-      in.notes.push_back(coefficient_name(rec, k) + " lies at its " + which +
+      in.notes.push_back(coefficient_name(problem, k) + " lies at its " + which +
                          " bound; its interval ignores the bound");
     }
   }
@@ -212,7 +151,7 @@ SummaryInput summary_input(const DeckFit& fit, const FitStatistics& st,
     const double change = st.step_sensitivity[j];
     if (!(change <= kStepSensitivityLimit)) {
       in.notes.push_back("the derivative by " +
-                         coefficient_name(rec, fit.varied[j]) + " changes by " +
+                         coefficient_name(problem, fit.varied[j]) + " changes by " +
                          fmt("%.2g", 100.0 * change) +
                          " % when its step is cut tenfold; its standard error is "
                          "uncertain to about that extent");
@@ -223,28 +162,29 @@ SummaryInput summary_input(const DeckFit& fit, const FitStatistics& st,
 }
 
 DeckPlot deck_plot(const DeckFit& fit, int grid_points) {
-  const ProblemRecord& rec = *fit.record;
-  const int nob = rec.obs.NOB;
+  const Problem& problem = fit.problem;
+  const int nob = int(problem.observations.size());
   DeckPlot plot;
   std::vector<double> xs, ts;
-  for (int i = 1; i <= nob; ++i) {
-    xs.push_back(rec.obs.XOBS[i]);
-    ts.push_back(rec.obs.TOBS[i]);
+  for (const Observation& o : problem.observations) {
+    xs.push_back(o.distance);
+    ts.push_back(o.time);
   }
   plot.time_series = distinct(xs).size() <= distinct(ts).size();
   const std::vector<double>& key = plot.time_series ? xs : ts;  // per series
   const std::vector<double>& along = plot.time_series ? ts : xs;  // x axis
   plot.fixed = distinct(key);
 
-  const bool reduced = rec.obs.IRED != 0;
+  const bool reduced = problem.data_form != DataForm::measured;
   // The deck as named on the command line, shortened from the left.
   std::string name = fit.deck_name;
   if (name.size() > 60) name = "..." + name.substr(name.size() - 57);
   plot.figure.title = "Fitted curves: " + name;
-  plot.figure.subtitle = model_description(rec);
+  plot.figure.subtitle = model_description(problem);
   plot.figure.y_label = reduced ? "reduced concentration" : "concentration";
   plot.figure.x_label = plot.time_series
-                          ? (rec.obs.IRED == 2 ? "reduced time" : "time")
+                          ? (problem.data_form == DataForm::reduced_concentration_and_time ? "reduced time"
+                                                                                   : "time")
                           : "distance";
 
   double lo = 0.0, hi = 0.0;
@@ -264,12 +204,13 @@ DeckPlot deck_plot(const DeckFit& fit, int grid_points) {
     for (int i = 0; i < nob; ++i) {
       if (key[i] != value) continue;
       s.obs_x.push_back(along[i]);
-      s.obs_y.push_back(rec.COBS[i + 1]);
+      s.obs_y.push_back(problem.observations[i].concentration);
     }
     s.curve_x = grid;
     const std::vector<double> constant(grid.size(), value);
-    s.curve_y = plot.time_series ? evaluate_at(rec, rec.COEF[0], constant, grid)
-                                 : evaluate_at(rec, rec.COEF[0], grid, constant);
+    s.curve_y = plot.time_series
+                    ? evaluate(problem, fit.result.coefficients, constant, grid, fit.threads)
+                    : evaluate(problem, fit.result.coefficients, grid, constant, fit.threads);
     plot.figure.series.push_back(std::move(s));
   }
   return plot;

@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/problem_record.hpp"
-#include "estimate/annealing.hpp"
-#include "models/observation_pool.hpp"
+#include "btcfit/btcfit.hpp"
 #include "stats/fit_statistics.hpp"
 #include "stats/plot_svg.hpp"
 #include "stats/summary.hpp"
@@ -18,37 +16,24 @@ namespace btcfit::stats {
 
 struct DeckFit {
   std::string deck_name;
-  // The threads that evaluate the observations of a model call, as in
-  // btcfit's run; the record points at them.
-  std::shared_ptr<ObservationPool> pool;
-  // The record as the deck reader left it (observation times untouched by
-  // any model evaluation) with the fitted set in COEF column 1.
-  std::unique_ptr<ProblemRecord> record;
-  SearchOutcome outcome;
-  std::vector<int> varied;  // positions k (1..NCOEF) with IVAR(k) nonzero
+  // The problem as read, with the deck's silent corrections applied.
+  Problem problem;
+  FitResult result;        // btcfit's fit of it
+  std::vector<int> varied;  // positions k (1..number of coefficients) varied
+  int threads = 1;          // threads for the evaluations of the statistics
 };
 
-// Reads the deck and runs the search exactly as btcfit does (read_deck,
-// check_search_bounds, run_search), sending the echo and the progress
-// table to /dev/null. `threads` threads evaluate the observations of each
-// model call (1: serially); the fitted set does not depend on it. Throws
-// IoError and DeckRejected as btcfit's run does.
-DeckFit fit_deck(const std::string& deck_path,
-                 int threads = ObservationPool::machine_threads());
+// Reads the deck and fits it exactly as btcfit does. `threads` threads
+// evaluate the model calls (0: every usable core); the fitted set does not
+// depend on it. Throws DeckError and ProblemError.
+DeckFit fit_deck(const std::string& deck_path, int threads = 0);
 
-// The name of coefficient k as the deck gives it (blanks trimmed), or
-// "B<k>" when the deck leaves it blank.
-std::string coefficient_name(const ProblemRecord& rec, int k);
+// The name of coefficient k (1-based) as the deck gives it (blanks
+// trimmed), or "B<k>" when the deck leaves it blank.
+std::string coefficient_name(const Problem& problem, int k);
 
-// A short description of the model of rec.work.MODE.
-std::string model_description(const ProblemRecord& rec);
-
-// Calculated concentrations of `set` at the given distances and times
-// (any number of points; evaluated in batches of at most 90 observations
-// on copies of `rec`).
-std::vector<double> evaluate_at(const ProblemRecord& rec, const CoefColumn& set,
-                                const std::vector<double>& distances,
-                                const std::vector<double>& times);
+// A short description of the problem's model and data form.
+std::string model_description(const Problem& problem);
 
 // The model of the varied coefficients: values b_1..b_p of the varied
 // positions in order, the other coefficients as in `fit`'s fitted set.
@@ -61,9 +46,8 @@ FitProblem fit_problem(const DeckFit& fit);
 // The text of the step rule as applied by fit_problem and the options.
 std::string step_rule_text(const StatisticsOptions& options);
 
-// btcfit's progress line "(I5,F10.6,6F9.5)" (with a seventh coefficient
-// field for seven-coefficient models) for the search's final N and SSQ and
-// the fitted set: the last line of the report's progress table.
+// btcfit's progress line for the search's final N and SSQ and the fitted
+// set: the last line of the report's progress table.
 std::string final_progress_line(const DeckFit& fit);
 
 // Everything the summary needs besides the statistics.

@@ -5,8 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "driver/deck_reader.hpp"
-#include "report/record_layout.hpp"
+#include "btcfit/btcfit.hpp"
 #include "stats/deck_fit.hpp"
 #include "stats/fit_statistics.hpp"
 #include "stats/plot_svg.hpp"
@@ -131,10 +130,10 @@ int run_stats_program(const std::vector<std::string>& args, std::FILE* out,
     }
     std::fflush(out);
     return kExitOk;
-  } catch (const DeckRejected& e) {
+  } catch (const ProblemError& e) {
     std::fprintf(err, "btcfit-stats: %s\n", e.what());
     return kExitRejected;
-  } catch (const IoError& e) {
+  } catch (const DeckError& e) {
     std::fprintf(err, "btcfit-stats: %s\n", e.what());
     return kExitIo;
   } catch (const WriteError& e) {

@@ -8,6 +8,7 @@
 #include "estimate/annealing.hpp"
 #include "estimate/final_results.hpp"
 #include "models/model.hpp"
+#include "report/run_report.hpp"
 
 namespace {
 
@@ -40,6 +41,30 @@ std::unique_ptr<ProblemRecord> example_problem() {
   }
   rec->work.XMAX = 30.0;
   return rec;
+}
+
+std::span<const double> deck_order(const ProblemRecord& rec, const CoefColumn& set) {
+  return std::span(set).subspan(rec.obs.NCOEF, rec.obs.NCOEF);
+}
+
+// The progress table as the console program writes it.
+SearchOutcome run_search(ProblemRecord& rec, OutputUnit& out) {
+  write_progress_heading(out);
+  SearchControl control;
+  control.progress = [&](std::int32_t n, double ssq, const CoefColumn& set) {
+    write_progress_line(n, ssq, deck_order(rec, set), out);
+  };
+  return run_search(rec, control);
+}
+
+// The closing lines of the report: the last progress line repeated and the
+// table of observed against calculated concentrations.
+void write_final_results(ProblemRecord& rec, const SearchOutcome& outcome, OutputUnit& out) {
+  final_concentrations(rec, nullptr);
+  write_progress_line(outcome.N, outcome.SSQ, deck_order(rec, rec.COEF[0]), out);
+  const int nob = rec.obs.NOB;
+  write_final_table(std::span(rec.COBS).subspan(1, nob), std::span(rec.CCALC).subspan(1, nob),
+                    out);
 }
 
 // Runs `body` with an OutputUnit on a temporary file and returns the

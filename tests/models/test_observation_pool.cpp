@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 #include "models/model.hpp"
 #include "models/observation_pool.hpp"
 #include "support/small_problem.hpp"
@@ -34,9 +34,8 @@ TEST_P(PoolIdentity, SameBitsAsSerial) {
   for (int threads : {2, 3, 5}) {
     ObservationPool pool(threads);
     auto parallel = problem(c.mode, c.coefficients, c.nob, c.npulse);
-    parallel->pool = &pool;
     for (int repeat = 0; repeat < 3; ++repeat) {
-      MODEL(*parallel, parallel->COEF[0], parallel->CCALC);
+      MODEL(*parallel, parallel->COEF[0], parallel->CCALC, &pool);
       EXPECT_EQ(std::memcmp(parallel->CCALC.data(), serial->CCALC.data(),
                             sizeof serial->CCALC),
                 0)

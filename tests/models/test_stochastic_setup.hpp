@@ -5,7 +5,7 @@
 
 #include <initializer_list>
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 
 namespace btcfit::stochastic_test {
 

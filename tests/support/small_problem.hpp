@@ -5,7 +5,7 @@
 #include <array>
 #include <memory>
 
-#include "driver/problem_record.hpp"
+#include "problem/problem_record.hpp"
 
 namespace btcfit::testing_support {
 

@@ -16,8 +16,6 @@
 
 namespace btcfit {
 
-class ObservationPool;
-
 inline constexpr int MAXOBS = 90;    // observations
 inline constexpr int MAXPULSE = 10;  // pulses or mass inputs
 inline constexpr int MAXCOEF = 7;    // coefficient positions
@@ -98,13 +96,6 @@ struct ProblemRecord {
   std::int32_t ILSQ = 0;    // nonzero adds the least-squares banner line
   std::int32_t IDATA = 0;   // 1: NOB observation records follow
   std::int32_t IFIRST = 0;  // value of the first deck record; no effect
-  std::array<char, 15> PDLABEL{};
-  std::array<char, 15> INFILE{};
-  std::array<char, 15> OUTFILE{};
-
-  // Threads that evaluate the observations of a model call side by side;
-  // none (serial evaluation) unless the run provides them.
-  ObservationPool* pool = nullptr;
 
   // Coefficient k (1..NCOEF) of set `column` (1 current, 2 trial, 3 best).
   double& coef(int k, int column) {
