@@ -137,6 +137,17 @@ const std::vector<BadDeck>& bad_decks() {
       {"InitialValueFarOutside", [] { return with_field(7, 21, "       1.2"); },
        1, R"(coefficient 3 \(R\).*bounds 1 \.\. 1\.2.*initial value 1\.5)",
        kObservedData},
+      // R varied between 1.5 and 1.5000001: no step of up to 0.2 would ever
+      // land between them; refused before the search instead of running on.
+      {"BoundsTooClose",
+       [] {
+         auto r = example_records();
+         r[5].replace(20, 10, "       1.5");
+         r[6].replace(20, 10, " 1.5000001");
+         return deck_of(r);
+       },
+       1, R"(coefficient 3 \(R\).*bounds 1\.5 \.\. 1\.5000001.*closer than 0\.001.*widen them, or fix)",
+       kObservedData},
   };
   return cases;
 }
