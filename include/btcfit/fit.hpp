@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <iosfwd>
 #include <span>
 #include <string>
@@ -19,6 +20,10 @@ namespace btcfit {
 // These are exactly the values the fit computes for that set. Throws
 // ProblemError for a refused problem or a wrong number of coefficients.
 std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients);
+inline std::vector<double> evaluate(const Problem& problem,
+                                    std::initializer_list<double> coefficients) {
+  return evaluate(problem, std::span<const double>(coefficients.begin(), coefficients.size()));
+}
 
 // The same at arbitrary points (distances[i], times[i]), for curves and
 // plots; any number of points, evaluated in groups of kMaxObservations.
