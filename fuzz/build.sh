@@ -8,12 +8,12 @@ cd "$(dirname "$0")/.."
 CXX=${CXX:-clang++}
 OUT=build-fuzz
 mkdir -p "$OUT"
-FLAGS="-g -O1 -std=c++20 -I. -fsanitize=fuzzer,address,undefined \
+FLAGS="-g -O1 -std=c++20 -I. -Iinclude -fsanitize=fuzzer,address,undefined \
   -fno-sanitize-recover=all -fno-omit-frame-pointer -ffp-contract=off"
 
 # The record layer, and the deck reader with the echo.
 REPORT=$(ls report/*.cpp)
-DRIVER="driver/deck_reader.cpp driver/input_echo.cpp"
+DRIVER="driver/deck_reader.cpp driver/echo_writer.cpp estimate/search_bounds.cpp"
 
 echo "building $OUT/layout_reader_fuzz"
 $CXX $FLAGS -o "$OUT/layout_reader_fuzz" fuzz/layout_reader_fuzz.cpp $REPORT

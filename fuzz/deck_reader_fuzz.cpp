@@ -3,7 +3,7 @@
 // The deck is read into a zero-filled problem record with the echo written
 // to /dev/null (pd.dat is never written), and the guard that runs before the
 // search is applied. A clean end is a complete read, an input/output
-// diagnostic (IoError) or a refused deck (DeckRejected). Anything else is a
+// diagnostic (IoError) or a refused deck (ProblemError). Anything else is a
 // finding: a crash, a sanitizer report, another exception escaping, a hang,
 // or a problem record left outside the limits that the search relies on.
 #include <cstddef>
@@ -12,7 +12,10 @@
 #include <cstdlib>
 #include <memory>
 
+#include "btcfit/errors.hpp"
 #include "driver/deck_reader.hpp"
+#include "driver/echo_writer.hpp"
+#include "estimate/search_bounds.hpp"
 #include "problem/problem_record.hpp"
 #include "report/record_layout.hpp"
 
@@ -63,11 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   InputUnit deck(5, "deck.in", in, true);
   OutputUnit report(6, "report.out", null_sink(), false);
   try {
-    read_deck(*rec, deck, report, false);
+    EchoWriter echo(report, false);
+    read_deck(*rec, deck, echo);
     check_record(*rec);
     check_search_bounds(*rec);
   } catch (const IoError&) {
-  } catch (const DeckRejected&) {
+  } catch (const ProblemError&) {
   }
   return 0;
 }
