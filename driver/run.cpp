@@ -1,6 +1,7 @@
 #include "driver/run.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -73,7 +74,36 @@ bool deck_asks_for_pd_file(const std::string& infile) {
   return control[6] >= 2;
 }
 
-void run(std::FILE* console_in_file, std::FILE* console_out_file, int threads) {
+// The search's progress on a terminal: one line on standard error,
+// rewritten in place after each outer iteration and erased at the end. Not
+// written at all when standard error is not a terminal, so that logs and
+// redirected output stay as they are.
+class StatusLine {
+ public:
+  explicit StatusLine(std::FILE* terminal)
+      : terminal_(terminal != nullptr && ::isatty(::fileno(terminal)) ? terminal : nullptr) {}
+  ~StatusLine() { erase(); }
+
+  void show(int iteration, double ssq) {
+    if (terminal_ == nullptr) return;
+    std::fprintf(terminal_, "\rbtcfit: iteration %d, best SSQ %.6g\x1b[K", iteration, ssq);
+    std::fflush(terminal_);
+    shown_ = true;
+  }
+  void erase() {
+    if (!shown_) return;
+    std::fputs("\r\x1b[K", terminal_);
+    std::fflush(terminal_);
+    shown_ = false;
+  }
+
+ private:
+  std::FILE* terminal_;
+  bool shown_ = false;
+};
+
+void run(std::FILE* console_in_file, std::FILE* console_out_file, int threads,
+         std::FILE* diagnostics) {
   static const Layout input_prompt("(' Enter Input file name --> ')");
   static const Layout output_prompt("(' Enter Output file name -> ')");
 
@@ -120,7 +150,9 @@ void run(std::FILE* console_in_file, std::FILE* console_out_file, int threads) {
   FitOptions options;
   options.threads = threads;
   bool heading_written = false;
+  StatusLine status(diagnostics);
   options.progress = [&](const ProgressLine& line) {
+    status.show(line.iteration, line.ssq);
     if (!heading_written) {
       write_progress_heading(report);
       heading_written = true;
@@ -143,7 +175,7 @@ void run(std::FILE* console_in_file, std::FILE* console_out_file, int threads) {
 int run_program(std::FILE* console_in, std::FILE* console_out,
                 std::FILE* diagnostics, int threads) {
   try {
-    run(console_in, console_out, threads);
+    run(console_in, console_out, threads, diagnostics);
     return kExitNormal;
   } catch (const ProblemError& e) {
     std::fprintf(diagnostics, "btcfit: %s\n", e.what());
