@@ -1,7 +1,6 @@
 // Trials evaluated ahead of their judgement.
 //
-// Almost every trial of the search is rejected (on the reference decks
-// between 0.1% and 3.5% are accepted), and a rejected trial leaves the
+// Almost every trial of the search is rejected, and a rejected trial leaves the
 // current set as it was: the next trial set is then drawn from the same set
 // with the next steps of the stream. So while one thread evaluates a trial,
 // the others evaluate the trials that follow it, drawn on the assumption

@@ -12,13 +12,11 @@
 namespace btcfit {
 namespace {
 
-// Handing observations to other threads costs about a microsecond per model
-// call. The integrating models (codes 3 to 8) cost tens of microseconds per
-// observation, so two observations already pay. Equilibrium calls stay on
-// the calling thread: all their pulse solutions are evaluated in one batch,
-// which measured as fast as the parallel evaluation of single solutions
-// (30 observations with decay: 5.1-5.3 us against 5.1-5.6 us on two
-// threads, 7.6-9.1 us serially one at a time).
+// Handing observations to other threads costs less than one observation of
+// an integrating model (codes 3 to 8), so two observations already pay.
+// Equilibrium calls stay on the calling thread: all their pulse solutions
+// are evaluated in one batch, which is as quick as spreading single
+// solutions over threads (docs/performance.md).
 constexpr int kParallelMinimum = 2;
 
 // Walks the pulses that have started by time t, setting the working fields
@@ -138,9 +136,8 @@ double nonequilibrium_observation(const void* context, ModelWork& w, int j) {
 // observations is shared: a group whose observations in progress drop
 // below half of those it started with takes the next shared one, so that
 // the groups end closer together (the cost of an observation changes from
-// one model call to the next, and a fixed division leaves one thread
-// waiting for the other for 12 to 17% of the time on the reference decks;
-// sharing halves that).
+// one model call to the next, so a fixed division leaves one thread
+// waiting for the other; docs/performance.md).
 constexpr int kSharedPercent = 25;
 constexpr int kSharedLowPercent = 50;
 
