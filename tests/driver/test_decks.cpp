@@ -38,10 +38,7 @@ TEST_P(ProjectDeck, ReproducesCheckedReport) {
 }
 
 std::string test_name(const ::testing::TestParamInfo<DeckCase>& info) {
-  std::string s = info.param.name;
-  for (char& c : s)
-    if (c == '-') c = '_';
-  return s;
+  return test_name_of(info.param.name);
 }
 
 // Echo variants: the initial set reproduces the observations (or there are

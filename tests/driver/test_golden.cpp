@@ -34,11 +34,6 @@ INSTANTIATE_TEST_SUITE_P(Reference, GoldenDeck,
                                            "nonequilibrium-flux",
                                            "stochastic-pulse",
                                            "stochastic-load"),
-                         [](const auto& info) {
-                           std::string s = info.param;
-                           for (char& c : s)
-                             if (c == '-') c = '_';
-                           return s;
-                         });
+                         [](const auto& info) { return test_name_of(info.param); });
 
 }  // namespace

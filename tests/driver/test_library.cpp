@@ -40,26 +40,35 @@ Problem example_problem() {
   return p;
 }
 
-class LibraryDeck : public ::testing::TestWithParam<const char*> {};
+// A deck folder of the test data ("golden/example") and whether its fit is
+// quick enough for the sanitized build.
+struct DeckFolder {
+  const char* folder;
+  bool quick;
+};
+
+class LibraryDeck : public ::testing::TestWithParam<DeckFolder> {};
+
+std::string folder_name(const ::testing::TestParamInfo<DeckFolder>& info) {
+  return testing_support::test_name_of(info.param.folder);
+}
 
 // read_deck, fit and write_report give the console program's report.
 TEST_P(LibraryDeck, ReportAsTheConsoleProgramWritesIt) {
-  const std::string name = GetParam();
+  const std::string folder = data_path(GetParam().folder);
 #ifdef BTCFIT_SANITIZED
-  if (name != "example" && name != "equilibrium-multipulse") {
-    GTEST_SKIP() << "long fit: left to the unsanitized build";
-  }
+  if (!GetParam().quick) GTEST_SKIP() << "long fit: left to the unsanitized build";
 #endif
-  const Problem problem = read_deck(golden(name, "deck"));
+  const Problem problem = read_deck(folder + "/deck");
   const FitResult result = fit(problem);
   std::ostringstream report;
   write_report(problem, result, report);
-  EXPECT_EQ(report.str(), read_file(golden(name, "report.out")));
+  EXPECT_EQ(report.str(), read_file(folder + "/report.out"));
 }
 
 // A written deck reads back to the same problem, bit for bit.
 TEST_P(LibraryDeck, WrittenDeckReadsBackTheSameProblem) {
-  const Problem problem = check_problem(read_deck(golden(GetParam(), "deck")));
+  const Problem problem = check_problem(read_deck(data_path(GetParam().folder) + "/deck"));
   std::stringstream deck;
   write_deck(problem, deck);
   const Problem back = read_deck(deck);
@@ -95,16 +104,23 @@ TEST_P(LibraryDeck, WrittenDeckReadsBackTheSameProblem) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Reference, LibraryDeck,
-                         ::testing::Values("example", "equilibrium-multipulse",
-                                           "nonequilibrium-flux", "stochastic-pulse",
-                                           "stochastic-load"),
-                         [](const auto& info) {
-                           std::string s = info.param;
-                           for (char& c : s)
-                             if (c == '-') c = '_';
-                           return s;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Decks, LibraryDeck,
+    ::testing::Values(DeckFolder{"golden/example", true},
+                      DeckFolder{"golden/equilibrium-multipulse", true},
+                      DeckFolder{"golden/nonequilibrium-flux", false},
+                      DeckFolder{"golden/stochastic-pulse", false},
+                      DeckFolder{"golden/stochastic-load", false},
+                      // Echo variants whose searches end at once.
+                      DeckFolder{"decks/nonequilibrium-lsq-reduced", true},
+                      DeckFolder{"decks/load-pulses", true},
+                      DeckFolder{"decks/multipulse-noecho", true},
+                      DeckFolder{"decks/no-observation-records", true},
+                      DeckFolder{"decks/pulse-count-negative", true},
+                      DeckFolder{"decks/wide-values", true},
+                      DeckFolder{"decks/nan-decay", true},
+                      DeckFolder{"decks/equilibrium-reduced-time", true}),
+    folder_name);
 
 TEST(LibraryDeckWriting, ValuesTooLongForTheFieldAreRefused) {
   Problem p = example_problem();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +69,14 @@ ProgramRun run_deck(const std::string& deck, const std::string& tag) {
 
 std::string data_path(const std::string& relative) {
   return std::string(BTCFIT_TEST_DATA) + "/" + relative;
+}
+
+std::string test_name_of(const std::string& folder) {
+  std::string s = folder;
+  for (char& c : s) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return s;
 }
 
 }  // namespace btcfit::testing_support

@@ -36,4 +36,7 @@ ProgramRun run_deck(const std::string& deck, const std::string& tag);
 // Path of a file of the test data.
 std::string data_path(const std::string& relative);
 
+// A deck's folder name as a test name: letters, digits and underscores.
+std::string test_name_of(const std::string& folder);
+
 }  // namespace btcfit::testing_support
