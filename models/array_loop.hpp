@@ -1,5 +1,5 @@
-// Plain loops over arrays compiled twice, for AVX and for the baseline
-// processor, the one chosen at run time.
+// Plain loops over arrays compiled twice on x86-64, for AVX and for the
+// baseline processor, the one chosen at run time; once elsewhere.
 //
 // The per-tube and per-abscissa arithmetic of the batched model routines is
 // written as simple loops that the compiler evaluates several elements per
@@ -16,10 +16,12 @@ namespace btcfit {
 
 namespace array_loop_detail {
 
+#if defined(__x86_64__)
 template <auto Body, class... Args>
 __attribute__((target("avx"))) void on_avx(Args... args) {
   Body(args...);
 }
+#endif
 
 }  // namespace array_loop_detail
 
@@ -28,11 +30,13 @@ __attribute__((target("avx"))) void on_avx(Args... args) {
 // value (arrays as pointers), so that each loop has one instance.
 template <auto Body, class... Args>
 inline void array_loop(Args... args) {
+#if defined(__x86_64__)
   if (exp_detail::processor_has_avx()) {
     array_loop_detail::on_avx<Body, Args...>(args...);
-  } else {
-    Body(args...);
+    return;
   }
+#endif
+  Body(args...);
 }
 
 }  // namespace btcfit

@@ -12,7 +12,9 @@
 // carried in double arithmetic.
 #include "models/exchange_function.hpp"
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <bit>
@@ -82,7 +84,7 @@ double GOLD(double a, double b) {
   const double d = a + b - x;
 
   if (!(d > 17.0)) {
-    if (x == 0.0) return std::exp(-a);
+    if (x == 0.0) return fixed_exp(-a);
 
     const double M = std::max(a, b);
     const double m = std::min(a, b);
@@ -202,6 +204,8 @@ constexpr double kStopBelow = kStop - 0x1p-75;  // ulp(1e-8) = 2^-79
 constexpr double kStopAbove = kStop + 0x1p-75;
 static_assert(kStop - kStopBelow == 0x1p-75 && kStopAbove - kStop == 0x1p-75);
 static_assert(kStop > 0x1p-27 && kStop < 0x1p-26);
+
+#if defined(__x86_64__)
 
 // below: the lanes where the quotient D/T certainly rounds below 1e-8;
 // settled: below, or certainly not.
@@ -347,11 +351,39 @@ BTCFIT_AVX void sum_series8(const SeriesStart* st, int count, double* S) {
 
 #undef BTCFIT_AVX
 
+#else  // one series after the other, with the operations of each lane
+
+// Sums S[j] of the series st[j] for j < count.
+inline void sum_series(const SeriesStart* st, int count, double* S) {
+  for (int j = 0; j < count; ++j) {
+    const SeriesStart& q = st[j];
+    double u = 1.0, U = 1.0, v = q.v, sum = q.v;
+    for (double k = 1.0;; k += 1.0) {
+      u = u * q.M / k;
+      U = U + u;
+      v = v * q.m / (k + q.s);
+      const double Snew = sum + U * v;
+      const bool stop = (Snew - sum) / Snew < kStop;
+      sum = Snew;
+      if (stop || k >= q.N) break;
+    }
+    S[j] = sum;
+  }
+}
+
+inline void sum_series8(const SeriesStart* st, int count, double* S) { sum_series(st, count, S); }
+
+#endif  // __x86_64__
+
 }  // namespace
 
 namespace gold_detail {
 
 void series_stops(const double* D, const double* T, bool* stop) {
+#if !defined(__x86_64__)
+  for (int j = 0; j < 2; ++j) stop[j] = D[j] / T[j] < kStop;
+  return;
+#else
   __m128d below, settled;
   const __m128d d = _mm_loadu_pd(D), t = _mm_loadu_pd(T);
   settle(d, t, below, settled);
@@ -359,6 +391,7 @@ void series_stops(const double* D, const double* T, bool* stop) {
   const int mask = _mm_movemask_pd(below);
   stop[0] = (mask & 1) != 0;
   stop[1] = (mask & 2) != 0;
+#endif
 }
 
 }  // namespace gold_detail

@@ -1,5 +1,5 @@
-// exp_many: the four-lane evaluation where it gives the bits of the C
-// library's exp, the library's exp elsewhere.
+// fixed_exp and exp_many: the table evaluation with std::fma, four lanes at
+// a time where the processor has AVX2 and FMA.
 #include "models/exponential.hpp"
 
 #include "models/exponential_lanes.hpp"
@@ -14,13 +14,85 @@ namespace exp_detail {
 
 namespace {
 
-void exp_many_plain(int n, const double* x, double* y) {
-  for (int i = 0; i < n; ++i) y[i] = std::exp(x[i]);
+inline std::uint64_t bits_of(double x) {
+  std::uint64_t u;
+  std::memcpy(&u, &x, sizeof u);
+  return u;
 }
 
+inline double from_bits(std::uint64_t u) {
+  double x;
+  std::memcpy(&x, &u, sizeof x);
+  return x;
+}
+
+// e^x = 2^(k/128) e^r. Arguments with 2^-54 <= |x| < 512 take the main
+// steps; |x| in [512, 1024) may overflow or underflow and is finished with
+// a scale of its own; tiny, huge, infinite and NaN arguments have fixed
+// results. Each fused multiply-add below stands where the reference library
+// rounds once; the plain operations where it rounds twice.
+[[gnu::always_inline]] inline double exp_steps(double x) {
+  const std::uint32_t abstop = static_cast<std::uint32_t>(bits_of(x) >> 52) & 0x7ffu;
+  bool near_limit = false;
+  if (abstop - 0x3c9u >= 0x408u - 0x3c9u) {
+    if (abstop - 0x3c9u >= 0x80000000u) return 1.0 + x;  // |x| < 2^-54
+    if (abstop >= 0x409u) {                                // |x| >= 1024
+      if (bits_of(x) == bits_of(-INFINITY)) return 0.0;
+      if (abstop >= 0x7ffu) return 1.0 + x;  // +inf, NaN
+      return (bits_of(x) >> 63) ? 0.0 : INFINITY;
+    }
+    near_limit = true;
+  }
+  double kd = std::fma(x, kInvLn2N, kShift);
+  const std::uint64_t ki = bits_of(kd);
+  kd -= kShift;
+  double r = std::fma(kd, kNegLn2HiN, x);
+  r = std::fma(kd, kNegLn2LoN, r);
+  const std::uint64_t idx = 2 * (ki % 128);
+  const double tail = from_bits(kTable[idx]);
+  std::uint64_t sbits = kTable[idx + 1] + (ki << 45);
+  const double r2 = r * r;
+  const double tmp = std::fma(r2 * r2, std::fma(r, kC5, kC4),
+                              std::fma(std::fma(r, kC3, kC2), r2, r + tail));
+  if (near_limit) {
+    if ((ki & 0x80000000u) == 0) {
+      // k > 0: the exponent of the scale may have overflowed; scaled back.
+      sbits -= std::uint64_t{1009} << 52;
+      const double scale = from_bits(sbits);
+      return 0x1p1009 * std::fma(scale, tmp, scale);
+    }
+    // k < 0: a result in the subnormal range is rounded once, to its own
+    // precision, before the final scaling.
+    sbits += std::uint64_t{1022} << 52;
+    const double scale = from_bits(sbits);
+    const double p = scale * tmp;
+    double y = scale + p;
+    if (y < 1.0) {
+      double lo = scale - y + p;
+      const double hi = 1.0 + y;
+      lo = 1.0 - hi + y + lo;
+      y = (hi + lo) - 1.0;
+      if (y == 0.0) y = 0.0;
+    }
+    return 0x1p-1022 * y;
+  }
+  const double scale = from_bits(sbits);
+  return std::fma(scale, tmp, scale);
+}
+
+#if defined(__x86_64__)
+// The same steps with the fused multiply-add as one instruction.
+__attribute__((target("fma"))) double exp_steps_fma(double x) { return exp_steps(x); }
+#endif
+
+void exp_many_plain(int n, const double* x, double* y) {
+  for (int i = 0; i < n; ++i) y[i] = fixed_exp(x[i]);
+}
+
+#if defined(__x86_64__)
 // Probes: every table entry with r near 0 and near +-ln2/256, over the
 // range of exponents the models use, plus both ends of the main range.
-bool wide_matches_library() {
+bool wide_matches_plain() {
   constexpr int kProbes = 4 * 1024;
   static double x[kProbes], a[kProbes], b[kProbes];
   int n = 0;
@@ -34,13 +106,23 @@ bool wide_matches_library() {
   return std::memcmp(a, b, n * sizeof(double)) == 0;
 }
 
-bool decide_wide() { return processor_has_wide_exp() && wide_matches_library(); }
+bool decide_wide() { return processor_has_wide_exp() && wide_matches_plain(); }
+#else
+bool decide_wide() { return false; }
+#endif
 
 }  // namespace
+
+#if defined(__x86_64__)
 
 bool processor_has_avx() {
   static const bool avx = __builtin_cpu_supports("avx");
   return avx;
+}
+
+bool processor_has_fma() {
+  static const bool fma = __builtin_cpu_supports("fma");
+  return fma;
 }
 
 bool processor_has_wide_exp() {
@@ -55,7 +137,7 @@ __attribute__((target("avx2,fma"))) void exp_many_wide(int n, const double* x, d
     if (main) {
       _mm256_storeu_pd(y + i, exp4(_mm256_loadu_pd(x + i)));
     } else {
-      for (int k = i; k < i + 4; ++k) y[k] = std::exp(x[k]);
+      for (int k = i; k < i + 4; ++k) y[k] = exp_steps_fma(x[k]);
     }
   }
   if (i < n) {
@@ -71,10 +153,24 @@ __attribute__((target("avx2,fma"))) void exp_many_wide(int n, const double* x, d
       _mm256_store_pd(out, exp4(_mm256_load_pd(in)));
       for (int k = i; k < n; ++k) y[k] = out[k - i];
     } else {
-      for (int k = i; k < n; ++k) y[k] = std::exp(x[k]);
+      for (int k = i; k < n; ++k) y[k] = exp_steps_fma(x[k]);
     }
   }
 }
+
+#else
+
+bool processor_has_avx() { return false; }
+
+// No run-time choice outside x86-64: std::fma is compiled for the target
+// (one instruction on arm64).
+bool processor_has_fma() { return false; }
+
+bool processor_has_wide_exp() { return false; }
+
+void exp_many_wide(int n, const double* x, double* y) { exp_many_plain(n, x, y); }
+
+#endif
 
 bool wide_exp_in_use() {
   static const bool use = decide_wide();
@@ -82,6 +178,13 @@ bool wide_exp_in_use() {
 }
 
 }  // namespace exp_detail
+
+double fixed_exp(double x) {
+#if defined(__x86_64__)
+  if (exp_detail::processor_has_fma()) return exp_detail::exp_steps_fma(x);
+#endif
+  return exp_detail::exp_steps(x);
+}
 
 void exp_many(int n, const double* x, double* y) {
   if (exp_detail::wide_exp_in_use()) {

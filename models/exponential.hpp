@@ -1,17 +1,23 @@
-// exp of many arguments at once, with the bits of std::exp.
+// exp with the same bits on every machine, one value or many at once.
 //
-// The C library of the build machine evaluates exp, on processors with
-// fused multiply-add, by a 128-entry table of 2^(i/128) and a degree-5
-// polynomial. exp_many runs the same steps on four arguments at a time in
-// AVX2 registers. Whether its results are those of std::exp is checked once
-// per process on a grid of arguments that reaches every table entry; when
-// the processor lacks AVX2 or FMA, or any probe differs (another C library),
-// exp_many calls std::exp for every argument instead.
+// The reference results were made with the x86-64 C library's exp on
+// processors with fused multiply-add: a 128-entry table of 2^(i/128) and a
+// degree-5 polynomial, with fused multiply-adds where that library has them.
+// fixed_exp takes the same steps with std::fma, which rounds once on every
+// platform, so its bits do not depend on the C library, the processor or
+// the compiler. exp_many runs the same steps on four arguments at a time in
+// AVX2 registers on x86-64. Whether its results are those of fixed_exp is
+// checked once per process on a grid of arguments that reaches every table
+// entry; when the processor lacks AVX2 or FMA, or any probe differs,
+// exp_many calls fixed_exp for every argument instead.
 #pragma once
 
 namespace btcfit {
 
-// y[i] = std::exp(x[i]) for 0 <= i < n, bit for bit. x and y may be the
+// e^x, bit for bit as the reference C library gives it, on every platform.
+double fixed_exp(double x);
+
+// y[i] = fixed_exp(x[i]) for 0 <= i < n, bit for bit. x and y may be the
 // same array.
 void exp_many(int n, const double* x, double* y);
 
@@ -21,13 +27,18 @@ namespace exp_detail {
 bool wide_exp_in_use();
 
 // The four-lane evaluation without the check, for the tests; only to be
-// called where the processor has AVX2 and FMA.
+// called where the processor has AVX2 and FMA (elsewhere it is fixed_exp
+// one value at a time).
 void exp_many_wide(int n, const double* x, double* y);
 
 bool processor_has_wide_exp();
 
 // True where the processor has AVX (four-lane arithmetic without FMA).
 bool processor_has_avx();
+
+// True where the processor has fused multiply-add instructions, so that
+// std::fma is one instruction in code compiled for them.
+bool processor_has_fma();
 
 }  // namespace exp_detail
 

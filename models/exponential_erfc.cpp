@@ -10,7 +10,9 @@
 
 #include "models/exponential_erfc_batch.hpp"
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include "models/exponential.hpp"
 #include "models/exponential_lanes.hpp"
@@ -20,6 +22,8 @@ namespace btcfit {
 double EXF(double A, double B) { return exf_one(A, B); }
 
 namespace exf_detail {
+
+#if defined(__x86_64__)
 
 namespace {
 
@@ -83,7 +87,7 @@ __attribute__((target("avx2,fma"))) inline __m256d exp4_or_library(__m256d x) {
   }
   alignas(32) double v[4];
   _mm256_store_pd(v, x);
-  for (double& e : v) e = std::exp(e);
+  for (double& e : v) e = fixed_exp(e);
   return _mm256_load_pd(v);
 }
 
@@ -198,6 +202,24 @@ bool exf_wide_in_use() { return exp_detail::wide_exp_in_use(); }
 void exf_many_wide(int n, const double* A, const double* B, double* R) {
   exf_wide(n, A, B, R);
 }
+
+#else  // one value at a time: the same operations per value
+
+void continued_fraction_many(int n, const double* x, double* f) {
+  for (int i = 0; i < n; ++i) f[i] = continued_fraction(x[i]);
+}
+
+void rational_many(int n, const double* x, double* f) {
+  for (int i = 0; i < n; ++i) f[i] = rational(x[i]);
+}
+
+bool exf_wide_in_use() { return false; }
+
+void exf_many_wide(int n, const double* A, const double* B, double* R) {
+  for (int i = 0; i < n; ++i) R[i] = exf_one(A[i], B[i]);
+}
+
+#endif  // __x86_64__
 
 }  // namespace exf_detail
 

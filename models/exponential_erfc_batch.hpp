@@ -10,7 +10,9 @@
 // exponentials stay per pair.
 #pragma once
 
+#if defined(__x86_64__)
 #include <emmintrin.h>
+#endif
 
 #include <cmath>
 
@@ -63,6 +65,7 @@ inline double continued_fraction(double X) {
   return kQ / (X + 0.5 / (X + 1.0 / (X + 1.5 / (X + 2.0 / (X + 2.5 / X + 1.0)))));
 }
 
+#if defined(__x86_64__)
 // The two functions above in both lanes of X; each lane sees exactly the
 // scalar operations (SSE2 arithmetic rounds every lane as the scalar
 // instructions do).
@@ -84,9 +87,11 @@ inline __m128d continued_fraction2(__m128d X) {
   d = _mm_add_pd(X, _mm_div_pd(_mm_set1_pd(0.5), d));
   return _mm_div_pd(_mm_set1_pd(kQ), d);
 }
+#endif  // __x86_64__
 
 // f[i] = continued_fraction(x[i]) and f[i] = rational(x[i]) for i < n,
-// four at a time with AVX where the processor has it, else two at a time.
+// four at a time with AVX where the processor has it, else two at a time
+// (x86-64), one at a time elsewhere.
 void continued_fraction_many(int n, const double* x, double* f);
 void rational_many(int n, const double* x, double* f);
 
@@ -96,7 +101,7 @@ bool exf_wide_in_use();
 void exf_many_wide(int n, const double* A, const double* B, double* R);
 
 // exp(A); exp(0) is 1 exactly, which saves the call for the frequent A = 0.
-inline double exp_or_one(double A) { return A == 0.0 ? 1.0 : std::exp(A); }
+inline double exp_or_one(double A) { return A == 0.0 ? 1.0 : fixed_exp(A); }
 
 }  // namespace exf_detail
 
@@ -109,7 +114,7 @@ inline double exf_one(double A, double B) {
   // steps below reduce to this, with the same result bits.
   if (B == 0.0) {
     if (std::fabs(A) > kCap) return 0.0;
-    return std::exp(A) * kF0;
+    return fixed_exp(A) * kF0;
   }
   double R = 0.0;
   if (B <= 0.0 && std::fabs(A) > kCap) return 0.0;
@@ -118,7 +123,9 @@ inline double exf_one(double A, double B) {
   if (!(W < -kCap)) {
     const double X = std::fabs(B);
     const double F = (X <= kSplit) ? rational(X) : continued_fraction(X);
-    R = std::exp(W) * F;
+    // A NaN B makes F = |B| (quieted) and exp(W) NaN as well; the result
+    // is then F, whatever order of operands a compiler gives the product.
+    R = (F != F) ? F : fixed_exp(W) * F;
   }
   if (B < 0.0) R = 2.0 * exp_or_one(A) - R;
   return R;

@@ -8,10 +8,14 @@
 // added to its exponent bits) and tail is 2^(i/128)/scale - 1 rounded to
 // double. The fused multiply-adds are written out where the library has
 // them, so each lane rounds as the library does. Arguments outside
-// 2^-54 <= |x| < 512 (and NaN, infinities) take the library's own exp.
+// 2^-54 <= |x| < 512 (and NaN, infinities) take the one-value fixed_exp.
+// The constants and the table serve fixed_exp as well; the four-lane code
+// exists on x86-64 only.
 #pragma once
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -169,6 +173,8 @@ inline bool in_main_range(double x) {
   return top - 0x3c9u < 0x3fu;
 }
 
+#if defined(__x86_64__)
+
 __attribute__((target("avx2,fma"))) inline __m256d exp4(__m256d x) {
   const __m256d shift = _mm256_set1_pd(kShift);
   __m256d kd = _mm256_fmadd_pd(x, _mm256_set1_pd(kInvLn2N), shift);
@@ -210,6 +216,8 @@ __attribute__((target("avx2,fma"))) inline __m256i main_range4(__m256d x) {
   const __m256i hi = _mm256_cmpgt_epi64(top, _mm256_set1_epi64x(0x407));
   return _mm256_andnot_si256(_mm256_or_si256(lo, hi), _mm256_set1_epi64x(-1));
 }
+
+#endif  // __x86_64__
 
 }  // namespace exp_detail
 

@@ -29,13 +29,17 @@ inline std::uint32_t generation_of(std::uint64_t state) {
 
 }  // namespace
 
+// The processors this process may run on where the system tells (Linux's
+// affinity mask), else the standard library's count of hardware threads.
 int ObservationPool::machine_threads() {
+#if defined(CPU_COUNT)
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) == 0) {
     const int n = CPU_COUNT(&set);
     if (n > 0) return n;
   }
+#endif
   const unsigned n = std::thread::hardware_concurrency();
   return n > 0 ? static_cast<int>(n) : 1;
 }

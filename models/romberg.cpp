@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "models/exponential.hpp"
+#include "models/logarithm.hpp"
 #include "models/romberg.hpp"
 
 namespace btcfit {
@@ -12,8 +13,8 @@ Steps romberg_steps(double& S, double A, double B, const double* FA) {
   S = 0.0;
   if (!(A < B)) co_return;
   Table table;
-  const double LA = std::log(A);
-  const double H = std::log(B) - LA;
+  const double LA = fixed_log(A);
+  const double H = fixed_log(B) - LA;
 
   // The abscissae of levels 1 to kFirstTest + 1, which are always needed,
   // in one request: each formed as its pass forms it, the one near

@@ -3,7 +3,9 @@
 
 #include <cmath>
 
+#include "models/exponential.hpp"
 #include "models/lockstep.hpp"
+#include "models/logarithm.hpp"
 
 namespace btcfit {
 
@@ -71,8 +73,8 @@ void ROMB(Integrand&& F, double& S, double A, double B) {
     S = 0.0;
     if (!(A < B)) return;
     Table table;
-    const double LA = std::log(A);
-    const double H = std::log(B) - LA;
+    const double LA = fixed_log(A);
+    const double H = fixed_log(B) - LA;
 
     // Level 1: the lower end term only; F is never evaluated at B.
     double x = A;
@@ -86,7 +88,7 @@ void ROMB(Integrand&& F, double& S, double A, double B) {
       // New abscissae at the midpoints of the current panels, in u = ln x.
       double u = LA + h / 2.0;
       for (int m = 1; m <= n; ++m) {
-        x = std::exp(u);
+        x = fixed_exp(u);
         SUM = SUM + x * F(x);
         u = u + h;
       }

@@ -11,6 +11,7 @@
 #include "models/equilibrium.hpp"
 #include "models/array_loop.hpp"
 #include "models/exponential.hpp"
+#include "models/logarithm.hpp"
 #include "models/stochastic.hpp"
 #include "models/stochastic_limit.hpp"
 
@@ -190,7 +191,7 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
 
   // Log-normal density of v.
   double lnv[kCavgTubesMax], e[kCavgTubesMax];
-  for (int k = 0; k < K; ++k) lnv[k] = std::log(v[k]);
+  for (int k = 0; k < K; ++k) lnv[k] = fixed_log(v[k]);
   array_loop<density_exponents>(K, lnv, w.VLNMU, w.SIGMA, e);
   exp_many(K, e, e);
   array_loop<weighted_sums>(K, v, e, S, w.SIGMA, w.MODE == 2, out);

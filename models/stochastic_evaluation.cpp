@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "models/exponential.hpp"
 #include "models/lockstep.hpp"
+#include "models/logarithm.hpp"
 #include "models/romberg.hpp"
 #include "models/stochastic.hpp"
 #include "models/stochastic_limit.hpp"
@@ -55,13 +57,13 @@ StochasticSetup begin_stochastic(ModelWork& w, const PulseGroup& p,
   w.PAR5 = b5 / R;
   w.PAR6 = b6 / R;
   w.SIGMA = b7;
-  w.VLNMU = std::log(b1) - 0.5 * b7 * b7;  // so that the mean velocity is b1
+  w.VLNMU = fixed_log(b1) - 0.5 * b7 * b7;  // so that the mean velocity is b1
   w.ALPHA = b2;
   if (w.MODE >= 7) w.TMLOAD = b4 / w.C0;
 
   StochasticSetup s;
-  s.VMIN = std::exp(w.VLNMU - NSIG * w.SIGMA);
-  s.VMAX = std::exp(w.VLNMU + NSIG * w.SIGMA);
+  s.VMIN = fixed_exp(w.VLNMU - NSIG * w.SIGMA);
+  s.VMAX = fixed_exp(w.VLNMU + NSIG * w.SIGMA);
   if (p.NPULSE > 1 && w.MODE < 7) w.C0 = p.CPULSE[1];
   s.EPS = EPSREL * std::max(w.CI, w.C0);
   s.B1 = b1;
@@ -80,7 +82,7 @@ namespace {
 // holds solute already.
 double first_guess(const ModelWork& w, const StochasticSetup& s, double x, double t) {
   if (w.CI > 0.0) return s.VMIN;
-  const double q = QFAC * std::log(std::max(x / w.ALPHA, XAFLOOR)) * x / t - QOFF;
+  const double q = QFAC * fixed_log(std::max(x / w.ALPHA, XAFLOOR)) * x / t - QOFF;
   return std::max(w.RFAC * std::min(FRONT * x / t, q), s.VMIN);
 }
 

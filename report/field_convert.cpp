@@ -54,7 +54,8 @@ std::string format_integer_field(std::int32_t value, int width) {
 
 // The value is rounded to `decimals` places from its exact binary value;
 // a value exactly halfway between two results is rounded away from zero.
-// A negative value keeps its minus sign even when it rounds to zero.
+// A negative value keeps its minus sign even when it rounds to zero; the
+// sign bit decides, so that -0.0 is shown with its minus sign as well.
 std::string format_real_field(double value, int width, int decimals) {
   if (!std::isfinite(value)) return format_non_finite(value, width);
   if (decimals < 0) decimals = 0;
@@ -95,7 +96,7 @@ std::string format_real_field(double value, int width, int decimals) {
   std::string_view frac_part(digits.data() + int_len,
                              static_cast<std::size_t>(decimals));
 
-  const bool negative = value < 0.0;
+  const bool negative = std::signbit(value);  // -0.0 included
   const std::size_t full_len =
       (negative ? 1 : 0) + int_part.size() + 1 + frac_part.size();
   // The single zero before the point is left out when there is no room

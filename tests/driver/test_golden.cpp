@@ -33,7 +33,9 @@ INSTANTIATE_TEST_SUITE_P(Reference, GoldenDeck,
                                            "bad-pulse-count", "bad-bounds",
                                            "nonequilibrium-flux",
                                            "stochastic-pulse",
-                                           "stochastic-load"),
+                                           "stochastic-load",
+                                           "negative-zero-result",
+                                           "negative-zero-typed"),
                          [](const auto& info) { return test_name_of(info.param); });
 
 }  // namespace

@@ -18,7 +18,11 @@ namespace {
 
 using tube_reference::EXF_reference;
 
+// Bits of x, every NaN counted as one: the sign and payload of a NaN
+// result follow the processor's rules for NaN operands and the order in
+// which a compiler puts the operands of a product, and no output shows them.
 std::uint64_t bits(double x) {
+  if (x != x) x = std::numeric_limits<double>::quiet_NaN();
   std::uint64_t u;
   std::memcpy(&u, &x, sizeof u);
   return u;
