@@ -7,6 +7,7 @@
 #include "estimate/search_bounds.hpp"
 #include "estimate/search_state.hpp"
 #include "estimate/uniform_random.hpp"
+#include "models/exponential.hpp"
 #include "models/model.hpp"
 
 namespace btcfit {
@@ -108,7 +109,9 @@ void SearchState::judge(const CoefColumn& trial, double SSQT) {
   CoefColumn& current = rec_.COEF[0];
   CoefColumn& best = rec_.COEF[2];
   RANDOM2_.draw(R2_);
-  const double P = std::exp(-(SSQT - SSQ_) / TEMP_);
+  // The program's own exp: the C library's last bits differ between
+  // platforms, and one bit can change this decision.
+  const double P = fixed_exp(-(SSQT - SSQ_) / TEMP_);
   // A worse trial is taken when the draw exceeds P.
   if (!(SSQT > SSQ_) || double(R2_) > P) {
     copy_set(trial, current, ncoef);

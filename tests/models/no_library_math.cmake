@@ -5,7 +5,7 @@
 string(REPLACE "|" ";" objects "${OBJECTS}")
 set(checked 0)
 foreach(object IN LISTS objects)
-  if(NOT object MATCHES "/models/")
+  if(NOT object MATCHES "/(models|estimate)/")
     continue()
   endif()
   execute_process(COMMAND "${NM}" -u "${object}" OUTPUT_VARIABLE undefined
