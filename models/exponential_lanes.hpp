@@ -9,8 +9,8 @@
 // double. The fused multiply-adds are written out where the library has
 // them, so each lane rounds as the library does. Arguments outside
 // 2^-54 <= |x| < 512 (and NaN, infinities) take the one-value fixed_exp.
-// The constants and the table serve fixed_exp as well; the four-lane code
-// exists on x86-64 only.
+// The constants and the table serve fixed_exp and fixed_pow as well; the
+// four-lane code exists on x86-64 only.
 #pragma once
 
 #if defined(__x86_64__)

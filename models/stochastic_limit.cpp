@@ -1,10 +1,11 @@
 // The velocity-range search as a computation that pauses for integrand
 // values (see models/stochastic_limit.hpp).
+#include "models/stochastic_limit.hpp"
+
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
-#include "models/stochastic_limit.hpp"
+#include "models/power.hpp"
 
 namespace btcfit {
 
@@ -78,7 +79,7 @@ Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, doubl
 
   // Lower limit: scan upwards from the guess for a point above E; below the
   // peak, extrapolate the rising flank down towards zero concentration.
-  double F = std::pow(VMAX / VLO, LIMIT_STEPEXP);
+  double F = fixed_pow(VMAX / VLO, LIMIT_STEPEXP);
   LimitValue low;  // g(VLO), while VLO is a point evaluated
   for (int scan = 1; scan <= LIMIT_NSCAN; ++scan) {
     double gv = 0.0;
@@ -102,7 +103,7 @@ Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, doubl
     double s = (co_await ValueAt{look, LIMIT_DIFSTEP * VLO} - gv) / (LIMIT_DIFDIV * VLO);
     if (s <= 0.0) {  // above the peak already: step back, finer steps
       VLO = VLO / F;
-      F = std::pow(F, LIMIT_STEPEXP);
+      F = fixed_pow(F, LIMIT_STEPEXP);
       continue;
     }
     low = {true, gv};
@@ -132,7 +133,7 @@ Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, doubl
 
   // Upper limit: scan downwards from VMAX for a point above E; above the
   // peak, extrapolate the falling flank up towards zero concentration.
-  F = std::pow(VMAX / VLO, LIMIT_STEPEXP);
+  F = fixed_pow(VMAX / VLO, LIMIT_STEPEXP);
   VHI = VMAX;
   for (int scan = 1; scan <= LIMIT_NSCAN; ++scan) {
     double gv = 0.0;
@@ -154,7 +155,7 @@ Steps limit_steps(LimitAhead ahead, double& VLO, double& VHI, double VMAX, doubl
     double s = (co_await ValueAt{look, LIMIT_DIFSTEP * VHI} - gv) / (LIMIT_DIFDIV * VHI);
     if (s >= 0.0) {  // below the peak: step back, finer steps
       VHI = VHI * F;
-      F = std::pow(F, LIMIT_STEPEXP);
+      F = fixed_pow(F, LIMIT_STEPEXP);
       continue;
     }
     if (gv < EPS) co_return;  // already in the negligible tail
