@@ -1,0 +1,1 @@
+#include "stats/deck_analysis.hpp"
