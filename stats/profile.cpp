@@ -173,6 +173,7 @@ Profiles profile_intervals(const Model& model, std::span<const double> observed,
   Profiles out;
   out.n = n;
   out.p = p;
+  out.level = options.level;
   {
     std::vector<double> calc(n);
     model(optimum, calc);
@@ -201,6 +202,11 @@ Profiles profile_intervals(const Model& model, std::span<const double> observed,
     const ProfileLimit limit = walk(side, optimum[j], out.ssq_min, out.threshold, first,
                                     up ? upper[j] : lower[j], up ? 1.0 : -1.0, options);
     (up ? out.coefficients[j].upper : out.coefficients[j].lower) = limit;
+    if (limit.found) {
+      for (int i = 1; i <= options.fill_points; ++i) {
+        side(optimum[j] + (limit.value - optimum[j]) * i / (options.fill_points + 1));
+      }
+    }
     points[index] = std::move(side.points);
     evaluations[index] = side.evaluations;
   };

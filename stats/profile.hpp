@@ -32,6 +32,9 @@ struct ProfileOptions {
   double relative_tolerance = 5e-4;  // width of the final bracket / |limit|
   int max_steps = 40;                // outward steps before giving up
   int threads = 1;                   // profile sides computed side by side
+  // Profile values at this many more points evenly spaced between the
+  // optimum and each limit (for a plot of the profile).
+  int fill_points = 0;
   RefineOptions refine;              // for the other coefficients
 };
 
@@ -53,6 +56,7 @@ struct CoefficientProfile {
 
 struct Profiles {
   int n = 0, p = 0;
+  double level = 0.95;
   double ssq_min = 0.0;
   double f_quantile = 0.0;  // F(level; 1, n − p)
   double threshold = 0.0;   // SSQ_min · (1 + F/(n − p))
