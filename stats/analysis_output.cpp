@@ -235,8 +235,9 @@ std::string format_comparison(const std::vector<DeckFit>& fits,
          std::to_string(n.test.df2) + ") = " + num("%.4g", n.test.f) + ", p-value " +
          num("%.4g", n.test.p_value));
     if (n.nesting.at_boundary) {
-      line("    the equilibrium model is the nonequilibrium one at BETA = 1, on the edge of");
-      line("    its range: the F distribution is an approximation there.");
+      line("    the equilibrium model is the nonequilibrium one at BETA = 1, the edge of its");
+      line("    range (which the nonequilibrium solution approaches but does not reach): the");
+      line("    F distribution is an approximation there.");
     }
   }
   return out;

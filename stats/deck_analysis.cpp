@@ -188,13 +188,13 @@ Figure comparison_plot(const std::vector<DeckFit>& fits, int grid_points) {
       figure.x_label = plot.figure.x_label;
       figure.y_label = plot.figure.y_label;
     }
-    std::string deck = fits[f].deck_name;
-    if (deck.size() > 28) deck = "..." + deck.substr(deck.size() - 25);
     for (const PlotSeries& s : plot.figure.series) {
       PlotSeries series = s;
-      series.label = "model " + std::to_string(static_cast<int>(fits[f].problem.model)) + ", " +
-                     std::to_string(fits[f].varied.size()) + " varied" +
-                     (plot.figure.series.size() > 1 ? ", " + s.label : "") + " (" + deck + ")";
+      // The table of the summary numbers the decks the same way.
+      series.label = "#" + std::to_string(f + 1) + ": model " +
+                     std::to_string(static_cast<int>(fits[f].problem.model)) + ", p = " +
+                     std::to_string(fits[f].varied.size()) +
+                     (plot.figure.series.size() > 1 ? ", " + s.label : "");
       if (f > 0) {
         series.obs_x.clear();
         series.obs_y.clear();
@@ -202,8 +202,7 @@ Figure comparison_plot(const std::vector<DeckFit>& fits, int grid_points) {
       figure.series.push_back(std::move(series));
     }
   }
-  figure.width = 1000;
-  figure.lines_legend = "fitted, one colour per model";
+  figure.lines_legend = "fitted (per model)";
   return figure;
 }
 

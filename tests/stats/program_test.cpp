@@ -406,8 +406,8 @@ TEST(Compare, TableNestedTestAndPlot) {
   EXPECT_EQ(series[0].points + series[1].points, 9);
   EXPECT_EQ(series[2].points + series[3].points, 0);
   for (const auto& s : series) EXPECT_EQ(s.paths, 1);
-  EXPECT_NE(series[0].label.find("model 2, 1 varied, x = 10"), std::string::npos)
-      << series[0].label;
+  EXPECT_EQ(series[0].label, "#1: model 2, p = 1, x = 10");
+  EXPECT_EQ(series[3].label, "#2: model 2, p = 2, x = 20");
 
   // The same as JSON: the table and the nested pair.
   const Outcome j = run({"compare", small.string(), large.string(), "--json"});
