@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <set>
 
 namespace btcfit::stats {
@@ -220,11 +221,16 @@ Figure profile_plot(const DeckFit& fit, const DeckAnalysis& analysis, int j) {
   figure.lines_legend = "";
   PlotSeries profile;
   profile.label = "profile SSQ";
-  double lo = cp.points.front().value, hi = cp.points.back().value;
+  // The frame: SSQ up to twice the threshold's rise above SSQ_min, so that
+  // a far bracketing point does not squeeze the interval into a corner.
+  const double ceiling = pr.ssq_min + 2.0 * (pr.threshold - pr.ssq_min);
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
   for (const ProfilePoint& pt : cp.points) {
-    if (!std::isfinite(pt.ssq)) continue;
+    if (!(pt.ssq <= ceiling)) continue;
     profile.obs_x.push_back(pt.value);
     profile.obs_y.push_back(pt.ssq);
+    lo = std::min(lo, pt.value);
+    hi = std::max(hi, pt.value);
   }
   profile.curve_x = profile.obs_x;
   profile.curve_y = profile.obs_y;
@@ -245,7 +251,7 @@ Figure profile_plot(const DeckFit& fit, const DeckAnalysis& analysis, int j) {
       const double z = (v - b) / st.std_error[j];
       const double s = pr.ssq_min + st.s2 * z * z;
       // Only the part within the frame of the profile.
-      if (s > 1.5 * pr.threshold - 0.5 * pr.ssq_min) continue;
+      if (s > ceiling) continue;
       parabola.curve_x.push_back(v);
       parabola.curve_y.push_back(s);
     }
