@@ -143,35 +143,67 @@ Refinement refine(const Model& model, std::span<const double> observed,
   }
 
   std::atomic<int> evaluations{0};
-  ceres::Problem::Options problem_options;
-  problem_options.cost_function_ownership = ceres::TAKE_OWNERSHIP;
-  ceres::Problem problem(problem_options);
-  problem.AddResidualBlock(
-      new ModelCost(model, observed, lower, upper, options, evaluations), nullptr,
-      r.values.data());
-  for (std::size_t k = 0; k < p; ++k) {
-    if (std::isfinite(lower[k])) problem.SetParameterLowerBound(r.values.data(), int(k), lower[k]);
-    if (std::isfinite(upper[k])) problem.SetParameterUpperBound(r.values.data(), int(k), upper[k]);
+  const ModelCost cost(model, observed, lower, upper, options, evaluations);
+  const int n = int(observed.size());
+
+  // Ceres projects each step onto the box, which can stall next to a bound
+  // that the optimum lies on: the free coefficients stop short of their
+  // best values. So the descent is repeated with the coefficients that lie
+  // on a bound and are pushed against it (SSQ falls outwards) held there,
+  // until that set no longer changes: the refined set then meets the
+  // conditions of a minimum on the box.
+  std::vector<int> held;
+  r.iterations = 0;
+  for (int round = 0; round < 20 && held.size() < p; ++round) {
+    ceres::Problem::Options problem_options;
+    problem_options.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
+    ceres::Problem problem(problem_options);
+    problem.AddResidualBlock(const_cast<ModelCost*>(&cost), nullptr, r.values.data());
+    for (std::size_t k = 0; k < p; ++k) {
+      if (std::isfinite(lower[k])) problem.SetParameterLowerBound(r.values.data(), int(k), lower[k]);
+      if (std::isfinite(upper[k])) problem.SetParameterUpperBound(r.values.data(), int(k), upper[k]);
+    }
+    if (!held.empty()) {
+      problem.SetManifold(r.values.data(), new ceres::SubsetManifold(int(p), held));
+    }
+
+    ceres::Solver::Options solver;
+    solver.minimizer_type = ceres::TRUST_REGION;
+    solver.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
+    solver.linear_solver_type = ceres::DENSE_QR;
+    solver.max_num_iterations = std::max(1, options.max_iterations - r.iterations);
+    solver.function_tolerance = options.function_tolerance;
+    solver.parameter_tolerance = options.parameter_tolerance;
+    solver.gradient_tolerance = options.gradient_tolerance;
+    solver.num_threads = 1;
+    solver.logging_type = ceres::SILENT;
+    solver.minimizer_progress_to_stdout = false;
+    ceres::Solver::Summary summary;
+    ceres::Solve(solver, &problem, &summary);
+    r.iterations += std::max(0, int(summary.iterations.size()) - 1);
+    r.converged = summary.termination_type == ceres::CONVERGENCE;
+    r.message = summary.message;
+    if (r.iterations >= options.max_iterations) break;
+
+    // The gradient of SSQ/2 at the result: which coefficients on a bound
+    // are pushed against it.
+    std::vector<double> residuals(n), jac(std::size_t(n) * p);
+    const double* parameters = r.values.data();
+    double* jacobian = jac.data();
+    if (!cost.Evaluate(&parameters, residuals.data(), &jacobian)) break;
+    std::vector<int> pushed;
+    for (std::size_t k = 0; k < p; ++k) {
+      double g = 0.0;
+      for (int i = 0; i < n; ++i) g += residuals[i] * jac[std::size_t(i) * p + k];
+      if ((r.values[k] <= lower[k] && g > 0.0) || (r.values[k] >= upper[k] && g < 0.0)) {
+        pushed.push_back(int(k));
+      }
+    }
+    if (pushed == held) break;
+    held = std::move(pushed);
   }
 
-  ceres::Solver::Options solver;
-  solver.minimizer_type = ceres::TRUST_REGION;
-  solver.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
-  solver.linear_solver_type = ceres::DENSE_QR;
-  solver.max_num_iterations = options.max_iterations;
-  solver.function_tolerance = options.function_tolerance;
-  solver.parameter_tolerance = options.parameter_tolerance;
-  solver.gradient_tolerance = options.gradient_tolerance;
-  solver.num_threads = 1;
-  solver.logging_type = ceres::SILENT;
-  solver.minimizer_progress_to_stdout = false;
-  ceres::Solver::Summary summary;
-  ceres::Solve(solver, &problem, &summary);
-
-  r.iterations = int(summary.iterations.size()) - 1;
   r.evaluations = evaluations;
-  r.converged = summary.termination_type == ceres::CONVERGENCE;
-  r.message = summary.message;
   // Ceres keeps the best set it accepted; its SSQ is recomputed here so
   // that it is exactly the model's for those values.
   r.ssq = sum_of_squares(model, observed, r.values);

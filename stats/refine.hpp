@@ -3,7 +3,8 @@
 // the nearest local minimum of SSQ = Σ (observed − calculated)².
 //
 // The minimiser is Ceres Solver's trust-region Levenberg-Marquardt with
-// box constraints (steps are projected onto the bounds). The derivatives
+// box constraints (steps are projected onto the bounds), repeated with the
+// coefficients that a bound stops held on it until they no longer change. The derivatives
 // are central differences with the step rule of the fit statistics,
 // h_k = δ·max(|b_k|, f_k), taken one-sided (inwards) where a bound is
 // closer than h_k, so that the model is never called outside the bounds.

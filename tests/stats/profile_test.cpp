@@ -91,6 +91,17 @@ TEST(Profile, NearlyLinearMisra1aAgreesWithLinearized) {
     EXPECT_GT(std::fabs(dl) + std::fabs(du), 1e-5) << k;
   }
   EXPECT_EQ(f.profiles.least_ssq, f.profiles.ssq_min);
+
+  // The sides computed on two threads: the same limits, bit for bit.
+  ProfileOptions two;
+  two.threads = 2;
+  const Profiles parallel =
+      profile_intervals(nist_model("Misra1a", nist.x), nist.y, f.refinement.values, lower, upper,
+                        f.statistics.std_error, two);
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_EQ(parallel.coefficients[k].lower.value, f.profiles.coefficients[k].lower.value);
+    EXPECT_EQ(parallel.coefficients[k].upper.value, f.profiles.coefficients[k].upper.value);
+  }
 }
 
 // A bound inside the interval cuts it, and says so; the other side is

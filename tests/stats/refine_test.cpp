@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <stdexcept>
 #include <limits>
 #include <string>
 #include <vector>
@@ -66,6 +68,41 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<NistRun>& info) {
       return std::string(info.param.problem) + "_start" + std::to_string(info.param.start);
     });
+
+// y = a + b x with an upper bound on b below its unbounded optimum: the
+// refinement ends on the bound with the intercept that is best there,
+// a = ȳ − b x̄, and never calls the model outside the box. The Jacobian's
+// columns on two threads give the same result as on one.
+TEST(BoundedRefinement, EndsOnTheActiveBound) {
+  const std::vector<double> x = {0, 1, 2, 3, 4, 5};
+  const std::vector<double> y = {1.02, 2.95, 5.1, 6.9, 9.05, 11.0};
+  const double cap = 1.5;  // the unbounded slope is about 2
+  std::atomic<int> outside{0};
+  const Model line = [&](std::span<const double> c, std::span<double> out) {
+    if (c[1] > cap || c[0] < -10.0) ++outside;
+    for (std::size_t i = 0; i < x.size(); ++i) out[i] = c[0] + c[1] * x[i];
+  };
+  const std::vector<double> lower = {-10.0, -kInf}, upper = {kInf, cap};
+  RefineOptions serial, parallel;
+  parallel.threads = 2;
+  const Refinement r = refine(line, y, std::vector<double>{0.0, 1.5}, lower, upper, serial);
+  const Refinement q = refine(line, y, std::vector<double>{0.0, 1.5}, lower, upper, parallel);
+  EXPECT_EQ(outside, 0);
+  EXPECT_EQ(r.values[1], cap);
+  const double xbar = 2.5, ybar = (1.02 + 2.95 + 5.1 + 6.9 + 9.05 + 11.0) / 6.0;
+  EXPECT_NEAR(r.values[0], ybar - cap * xbar, 1e-9);
+  EXPECT_EQ(r.values, q.values);
+  EXPECT_EQ(r.ssq, q.ssq);
+  EXPECT_TRUE(start_not_at_local_minimum(r));
+
+  // From the refined set there is nothing left to gain.
+  const Refinement again = refine(line, y, r.values, lower, upper);
+  EXPECT_FALSE(start_not_at_local_minimum(again));
+  EXPECT_LE(again.ssq, r.ssq);
+
+  EXPECT_THROW(refine(line, y, std::vector<double>{0.0, 2.0}, lower, upper),
+               std::invalid_argument);  // start outside the box
+}
 
 }  // namespace
 }  // namespace btcfit::stats
