@@ -325,9 +325,7 @@ std::string json_summary(const DeckFit& fit, const DeckAnalysis& a,
 
 std::string json_comparison(const std::vector<DeckFit>& fits,
                             const std::vector<DeckAnalysis>& analyses, const Comparison& c,
-                            const StatisticsOptions& options,
                             const std::vector<std::string>& files) {
-  (void)options;
   JsonWriter j;
   j.begin_object();
   j.key("program").value("btcfit-stats");

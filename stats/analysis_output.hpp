@@ -28,7 +28,7 @@ std::string json_summary(const DeckFit& fit, const DeckAnalysis& analysis,
 // The comparison as a JSON document.
 std::string json_comparison(const std::vector<DeckFit>& fits,
                             const std::vector<DeckAnalysis>& analyses,
-                            const Comparison& comparison, const StatisticsOptions& options,
+                            const Comparison& comparison,
                             const std::vector<std::string>& files);
 
 }  // namespace btcfit::stats

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <set>
 
 namespace btcfit::stats {
 namespace {

@@ -211,7 +211,7 @@ int run_compare(const Arguments& parsed, std::FILE* out) {
     files.push_back(*parsed.prefix + ".svg");
   }
   if (parsed.json) {
-    std::fputs(json_comparison(fits, analyses, comparison, options, files).c_str(), out);
+    std::fputs(json_comparison(fits, analyses, comparison, files).c_str(), out);
   } else {
     std::fputs(format_comparison(fits, analyses, comparison).c_str(), out);
     if (parsed.prefix) {
