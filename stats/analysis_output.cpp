@@ -147,7 +147,7 @@ std::string format_analysis(const DeckFit& fit, const DeckAnalysis& a) {
 
   if (a.profiles) {
     const Profiles& pr = *a.profiles;
-    const FitStatistics& st = a.statistics;
+    const FitStatistics& st = a.refined_statistics;
     const std::string level = num("%.0f", 100.0 * pr.level) + " %";
     line("");
     line("Profile-likelihood intervals (" + level + ", about the refined set)");
@@ -155,7 +155,7 @@ std::string format_analysis(const DeckFit& fit, const DeckAnalysis& a) {
          num("%.2f", pr.level) + "; 1, " + std::to_string(pr.n - pr.p) + ") = " +
          num("%.6f", pr.f_quantile));
     line(pad_right("  name", w + 2) + pad_left("refined", 14) + "   " +
-         pad_right("profile interval", 30) + "linearized interval");
+         pad_right("profile interval", 30) + "linearized, same set");
     bool bound = false;
     for (std::size_t j = 0; j < names.size(); ++j) {
       const CoefficientProfile& c = pr.coefficients[j];
@@ -306,10 +306,12 @@ std::string json_summary(const DeckFit& fit, const DeckAnalysis& a,
       j.key("upper_at_bound").value(c.upper.at_bound);
       j.key("lower_found").value(c.lower.found);
       j.key("upper_found").value(c.upper.found);
+      const FitStatistics& rs = a.refined_statistics;
+      const bool refined_numbers = rs.verdict == Verdict::Determined;
       j.key("linearized_lower");
-      numbers ? j.value(st.ci_lower[k]) : j.null();
+      refined_numbers ? j.value(rs.ci_lower[k]) : j.null();
       j.key("linearized_upper");
-      numbers ? j.value(st.ci_upper[k]) : j.null();
+      refined_numbers ? j.value(rs.ci_upper[k]) : j.null();
       j.key("points").begin_array();
       for (const ProfilePoint& pt : c.points) j.numbers({pt.value, pt.ssq});
       j.end_array();

@@ -70,6 +70,11 @@ DeckAnalysis analyse_deck(const DeckFit& fit, const StatisticsOptions& options,
   a.refinement = refine(model, fp.observed, fp.values, a.lower, a.upper, ro);
   a.search_at_local_minimum = !start_not_at_local_minimum(a.refinement, kLocalMinimumTolerance);
   a.criteria = information_criteria(int(fp.observed.size()), p, a.refinement.ssq);
+  FitProblem refined = fp;
+  refined.values = a.refinement.values;
+  StatisticsOptions quick = options;
+  quick.check_step = false;
+  a.refined_statistics = compute_fit_statistics(model, refined, quick);
 
   if (with_profiles && p > 0 && int(fp.observed.size()) > p) {
     ProfileOptions po;
@@ -83,7 +88,7 @@ DeckAnalysis analyse_deck(const DeckFit& fit, const StatisticsOptions& options,
     po.refine.max_iterations = 200;
     po.fill_points = fill_points;
     a.profiles = profile_intervals(model, fp.observed, a.refinement.values, a.lower, a.upper,
-                                   a.statistics.std_error, po);
+                                   a.refined_statistics.std_error, po);
   }
   return a;
 }
@@ -239,7 +244,7 @@ Figure profile_plot(const DeckFit& fit, const DeckAnalysis& analysis, int j) {
   threshold.curve_y = {pr.threshold, pr.threshold};
   figure.series.push_back(std::move(profile));
   figure.series.push_back(std::move(threshold));
-  const FitStatistics& st = analysis.statistics;
+  const FitStatistics& st = analysis.refined_statistics;
   if (st.verdict == Verdict::Determined && st.std_error[j] > 0.0) {
     PlotSeries parabola;
     parabola.label = "linearized";

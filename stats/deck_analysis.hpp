@@ -26,6 +26,9 @@ struct DeckAnalysis {
   Refinement refinement;     // from the search's set, within the bounds
   bool search_at_local_minimum = true;
   Criteria criteria;         // from the refined SSQ, n and p
+  // The same statistics at the refined set: the linearized intervals that
+  // the profile intervals are set beside (both about the same set).
+  FitStatistics refined_statistics;
   // About the refined set; absent when n <= p, p = 0, or not asked for.
   std::optional<Profiles> profiles;
 };
