@@ -108,10 +108,13 @@ std::string render_svg(const Figure& figure) {
   const double w = figure.width, h = figure.height;
   const double plot_w = w - left - right, plot_h = h - top - bottom;
 
-  // Both axes start at zero or below, and cover every point and curve.
+  // Both axes start at zero or below (unless the figure says otherwise),
+  // and cover every point and curve.
   Range xr, yr;
-  xr.add(0.0);
-  yr.add(0.0);
+  if (figure.axes_from_zero) {
+    xr.add(0.0);
+    yr.add(0.0);
+  }
   for (const PlotSeries& s : figure.series) {
     for (double v : s.obs_x) xr.add(v);
     for (double v : s.curve_x) xr.add(v);
@@ -209,14 +212,20 @@ std::string render_svg(const Figure& figure) {
   const double lx = left + plot_w + 18;
   double ly = top + 6;
   svg += "<g class=\"legend\" font-size=\"12\" fill=\"#333\">\n";
-  svg += "<circle cx=\"" + px(lx + 12) + "\" cy=\"" + px(ly) +
-         "\" r=\"4\" fill=\"#555\"/><text x=\"" + px(lx + 32) + "\" y=\"" +
-         px(ly + 4) + "\">observed</text>\n";
-  ly += 18;
-  svg += "<line x1=\"" + px(lx) + "\" y1=\"" + px(ly) + "\" x2=\"" + px(lx + 24) +
-         "\" y2=\"" + px(ly) + "\" stroke=\"#555\" stroke-width=\"2\"/><text x=\"" +
-         px(lx + 32) + "\" y=\"" + px(ly + 4) + "\">fitted</text>\n";
-  ly += 26;
+  if (!figure.points_legend.empty()) {
+    svg += "<circle cx=\"" + px(lx + 12) + "\" cy=\"" + px(ly) +
+           "\" r=\"4\" fill=\"#555\"/><text x=\"" + px(lx + 32) + "\" y=\"" +
+           px(ly + 4) + "\">" + xml_escape(figure.points_legend) + "</text>\n";
+    ly += 18;
+  }
+  if (!figure.lines_legend.empty()) {
+    svg += "<line x1=\"" + px(lx) + "\" y1=\"" + px(ly) + "\" x2=\"" + px(lx + 24) +
+           "\" y2=\"" + px(ly) + "\" stroke=\"#555\" stroke-width=\"2\"/><text x=\"" +
+           px(lx + 32) + "\" y=\"" + px(ly + 4) + "\">" + xml_escape(figure.lines_legend) +
+           "</text>\n";
+    ly += 18;
+  }
+  ly += 8;
   const std::size_t max_entries = std::size_t(std::max(1.0, (plot_h - 50) / 18));
   for (std::size_t i = 0; i < figure.series.size(); ++i, ly += 18) {
     if (i + 1 == max_entries && figure.series.size() > max_entries) {

@@ -27,6 +27,13 @@ struct Figure {
   std::vector<PlotSeries> series;
   int width = 820;
   int height = 520;
+  // Both axes reach down to zero (concentrations against time); false
+  // fits them to the data alone (a profile against a coefficient).
+  bool axes_from_zero = true;
+  // The legend's explanation of the marks; an empty text leaves its entry
+  // out.
+  std::string points_legend = "observed";
+  std::string lines_legend = "fitted";
 };
 
 // Round tick positions covering [lo, hi]: steps of 1, 2 or 5 times a

@@ -13,66 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/stats/nist.hpp"
+
 namespace btcfit::stats {
 namespace {
 
-struct NistProblem {
-  std::vector<double> x, y;
-  std::vector<double> certified, certified_sd;
-  double certified_ssq = 0.0;
-  double certified_residual_sd = 0.0;
-  int certified_dof = 0;
-};
-
-// Reads a NIST StRD nonlinear regression file: the certified parameter
-// lines "b1 = start1 start2 value sd", the residual lines, and the data
-// pairs "y x" after the second "Data:" line.
-NistProblem read_nist(const std::string& path) {
-  std::ifstream in(path);
-  EXPECT_TRUE(in) << "cannot open " << path;
-  NistProblem p;
-  std::string line;
-  int data_headers = 0;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string first;
-    words >> first;
-    if (first.size() >= 2 && first[0] == 'b' && std::isdigit(first[1])) {
-      std::string eq;
-      double start1, start2, value, sd;
-      if (words >> eq >> start1 >> start2 >> value >> sd && eq == "=") {
-        p.certified.push_back(value);
-        p.certified_sd.push_back(sd);
-      }
-    } else if (line.find("Residual Sum of Squares:") != std::string::npos) {
-      p.certified_ssq = std::stod(line.substr(line.find(':') + 1));
-    } else if (line.find("Residual Standard Deviation:") != std::string::npos) {
-      p.certified_residual_sd = std::stod(line.substr(line.find(':') + 1));
-    } else if (line.find("Degrees of Freedom:") != std::string::npos) {
-      p.certified_dof = std::stoi(line.substr(line.find(':') + 1));
-    } else if (first == "Data:") {
-      ++data_headers;
-    } else if (data_headers == 2) {
-      std::istringstream pair(line);
-      double y, x;
-      if (pair >> y >> x) {
-        p.y.push_back(y);
-        p.x.push_back(x);
-      }
-    }
-  }
-  return p;
-}
-
-// Number of significant decimal digits in which `a` agrees with `ref`.
-double agreeing_digits(double a, double ref) {
-  const double rel = std::fabs(a - ref) / std::fabs(ref);
-  return rel == 0.0 ? 17.0 : -std::log10(rel);
-}
-
 TEST(NistMisra1a, StandardDeviationsAgreeWithCertifiedValues) {
-  const NistProblem nist =
-      read_nist(std::string(BTCFIT_STATS_TEST_DATA) + "/nist/Misra1a.dat");
+  const NistProblem nist = read_nist(nist_path("Misra1a"));
   ASSERT_EQ(nist.x.size(), 14u);
   ASSERT_EQ(nist.certified.size(), 2u);
 

@@ -24,6 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kUsage = "usage: btcfit-stats DECK [-o PREFIX]";
+const std::string kCompareUsage =
+    "       btcfit-stats compare DECK DECK [DECK...] [-o PREFIX] [--json]";
 
 std::string golden(const std::string& name) {
   return std::string(BTCFIT_STATS_TEST_DATA) + "/golden/" + name;
@@ -118,6 +120,9 @@ TEST(Arguments, HelpExplainsTheProgram) {
     EXPECT_NE(o.out.find(kUsage), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("standard error"), std::string::npos);
     EXPECT_NE(o.out.find("PREFIX.svg"), std::string::npos);
+    EXPECT_NE(o.out.find(kCompareUsage), std::string::npos);
+    EXPECT_NE(o.out.find("PREFIX-profile-NAME.svg"), std::string::npos);
+    EXPECT_NE(o.out.find("--json"), std::string::npos);
     EXPECT_TRUE(o.err.empty());
   }
 }
@@ -133,6 +138,10 @@ TEST(Arguments, WrongArgumentsGiveUsageAndStatus2) {
       {"one.in", "two.in"},
       {"deck.in", "-o", "a", "-o", "b"},
       {"deck.in", "-o", ""},
+      {"deck.in", "--json", "--json"},
+      {"compare"},
+      {"compare", "one.in"},
+      {"compare", "one.in", "two.in", "-o"},
   };
   for (const auto& args : wrong) {
     const Outcome o = run(args);
@@ -141,6 +150,7 @@ TEST(Arguments, WrongArgumentsGiveUsageAndStatus2) {
     EXPECT_EQ(o.status, 2) << shown;
     EXPECT_EQ(o.err.rfind("btcfit-stats: ", 0), 0u) << shown << ": " << o.err;
     EXPECT_NE(o.err.find(kUsage), std::string::npos) << shown << ": " << o.err;
+    EXPECT_NE(o.err.find(kCompareUsage), std::string::npos) << shown << ": " << o.err;
     EXPECT_TRUE(o.out.empty()) << shown;
   }
 }
@@ -204,6 +214,7 @@ struct GoldenCase {
   const char* name;
   int observations;
   const char* expect;  // a phrase the summary must hold
+  std::vector<std::string> profiles;  // coefficients with a profile plot
 };
 
 void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.name; }
@@ -250,17 +261,44 @@ TEST_P(GoldenDeck, SameFittedSetAsBtcfitSummaryAndPlot) {
   const auto csv = lines_of(read_file(prefix + ".csv"));
   ASSERT_EQ(csv.size(), 202u);
   EXPECT_EQ(csv[0], "distance,time,concentration");
+
+  // The sections after the statistics, in order.
+  const auto refinement = o.out.find("\nLocal refinement (bounded Levenberg-Marquardt");
+  const auto profiles = o.out.find("\nProfile-likelihood intervals (95 %, about the refined set)");
+  const auto criteria = o.out.find("\nInformation criteria (Gaussian errors");
+  ASSERT_NE(refinement, std::string::npos) << o.out;
+  ASSERT_NE(criteria, std::string::npos) << o.out;
+  EXPECT_LT(measures, refinement);
+  EXPECT_LT(refinement, criteria);
+  EXPECT_NE(o.out.find("The search's set is"), std::string::npos) << o.out;
+  EXPECT_EQ(profiles != std::string::npos, !c.profiles.empty()) << o.out;
+  if (profiles != std::string::npos) {
+    EXPECT_LT(refinement, profiles);
+    EXPECT_LT(profiles, criteria);
+  }
+  // One profile plot per varied coefficient: the computed profile as
+  // points on a line, the threshold, and the linearized parabola where
+  // there is a standard error.
+  for (const std::string& name : c.profiles) {
+    const auto plot = svg_series(read_file(prefix + "-profile-" + name + ".svg"));
+    ASSERT_GE(plot.size(), 2u) << name;
+    EXPECT_EQ(plot[0].label, "profile SSQ");
+    EXPECT_GE(plot[0].points, 5) << name;
+    EXPECT_EQ(plot[1].label, "95 % threshold");
+    EXPECT_EQ(plot[1].points, 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Decks, GoldenDeck,
     testing::Values(
-        GoldenCase{"example", 3, "3 observations cannot determine 3 varied coefficients"},
+        GoldenCase{"example", 3, "3 observations cannot determine 3 varied coefficients", {}},
         GoldenCase{"equilibrium-multipulse", 24,
-                   "J^T J is singular: the data cannot determine"},
+                   "J^T J is singular: the data cannot determine", {"V", "D", "R"}},
         // The two slow decks (several seconds each).
-        GoldenCase{"nonequilibrium-flux", 18, "Correlation matrix"},
-        GoldenCase{"stochastic-load", 12, "Correlation matrix"}),
+        GoldenCase{"nonequilibrium-flux", 18, "Correlation matrix",
+                   {"D", "R", "BETA", "OMEGA"}},
+        GoldenCase{"stochastic-load", 12, "Correlation matrix", {"ALPHA", "R", "SIGMA"}}),
     [](const testing::TestParamInfo<GoldenCase>& info) {
       std::string name = info.param.name;
       for (char& ch : name) {
@@ -269,8 +307,10 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-// A deck written here: model 2, V and D varied, R and the pulse fixed.
-std::string small_deck(const std::vector<std::array<double, 3>>& obs) {
+// A deck written here: model 2, V and D varied (or as `varied` says), R
+// and the pulse fixed.
+std::string small_deck(const std::vector<std::array<double, 3>>& obs,
+                       const char* varied = "         1         1         0         0         0         0\n") {
   std::string deck;
   char line[128];
   deck += "         0\n";
@@ -279,7 +319,7 @@ std::string small_deck(const std::vector<std::array<double, 3>>& obs) {
   deck += line;
   deck += "    V         D         R         T0        MU        GAMMA \n";
   deck += "      20.0      15.0       1.0     100.0       0.0       0.0\n";
-  deck += "         1         1         0         0         0         0\n";
+  deck += varied;
   deck += "       1.0       1.0       1.0       0.0       0.0       0.0\n";
   deck += "     100.0     100.0      10.0     200.0       1.0       1.0\n";
   deck += "       0.0       1.0         1\n";
@@ -334,6 +374,99 @@ TEST(Plot, OneSeriesPerTimeForDepthProfiles) {
   EXPECT_NE(o.out.find("Correlation matrix"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("fixed: R = 1, T0 = 100, MU = 0, GAMMA = 0"), std::string::npos)
       << o.out;
+}
+
+// Observations shared by the compared decks: two distances.
+const std::vector<std::array<double, 3>> kCompared = {
+    {0.02, 10, 0.3}, {0.35, 10, 0.5}, {0.80, 10, 0.8}, {0.97, 10, 1.2}, {0.01, 20, 0.5},
+    {0.20, 20, 0.9}, {0.62, 20, 1.2}, {0.91, 20, 1.6}, {0.99, 20, 2.2}};
+constexpr const char* kOnlyD = "         0         1         0         0         0         0\n";
+constexpr const char* kVAndD = "         1         1         0         0         0         0\n";
+
+TEST(Compare, TableNestedTestAndPlot) {
+  TempDir dir;
+  const fs::path small = dir.path() / "d.in", large = dir.path() / "vd.in";
+  std::ofstream(small) << small_deck(kCompared, kOnlyD);
+  std::ofstream(large) << small_deck(kCompared, kVAndD);
+  const std::string prefix = (dir.path() / "cmp").string();
+  const Outcome o = run({"compare", small.string(), large.string(), "-o", prefix});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(o.err.empty()) << o.err;
+  EXPECT_NE(o.out.find("comparison of 2 fits of the same 9 observations"), std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find("  #  deck"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("dAICc   weight"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("  1  " + small.string()), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("  2  " + large.string()), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("  #1 within #2 (extra: V): F(1, 7) = "), std::string::npos) << o.out;
+  EXPECT_EQ(o.out.find("#2 within #1"), std::string::npos) << o.out;
+  // One line per model, the observations with the first.
+  const auto series = svg_series(read_file(prefix + ".svg"));
+  ASSERT_EQ(series.size(), 4u);  // 2 models × 2 distances
+  EXPECT_EQ(series[0].points + series[1].points, 9);
+  EXPECT_EQ(series[2].points + series[3].points, 0);
+  for (const auto& s : series) EXPECT_EQ(s.paths, 1);
+  EXPECT_EQ(series[0].label, "#1: model 2, p = 1, x = 10");
+  EXPECT_EQ(series[3].label, "#2: model 2, p = 2, x = 20");
+
+  // The same as JSON: the table and the nested pair.
+  const Outcome j = run({"compare", small.string(), large.string(), "--json"});
+  ASSERT_EQ(j.status, 0) << j.err;
+  EXPECT_EQ(j.out.rfind("{\n  \"program\": \"btcfit-stats\",\n  \"command\": \"compare\"", 0), 0u)
+      << j.out;
+  for (const char* key : {"\"table\": [", "\"delta_aicc\": 0,", "\"nested\": [",
+                          "\"extra\": [\"V\"]", "\"p_value\": ", "\"refinement\": {"}) {
+    EXPECT_NE(j.out.find(key), std::string::npos) << key << "\n" << j.out;
+  }
+}
+
+TEST(Compare, DifferentObservationsAreRejected) {
+  TempDir dir;
+  std::vector<std::array<double, 3>> moved = kCompared;
+  moved[6][2] = 1.25;  // one time differs
+  std::vector<std::array<double, 3>> fewer(kCompared.begin(), kCompared.end() - 1);
+  const fs::path a = dir.path() / "a.in", b = dir.path() / "b.in", c = dir.path() / "c.in";
+  std::ofstream(a) << small_deck(kCompared);
+  std::ofstream(b) << small_deck(moved);
+  std::ofstream(c) << small_deck(fewer);
+  const Outcome o = run({"compare", a.string(), b.string()});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "btcfit-stats: compare: " + b.string() + " does not hold the observations of " +
+                       a.string() + ": observation 7 has time 1.25 against 1.2\n");
+  EXPECT_TRUE(o.out.empty());
+  const Outcome f = run({"compare", a.string(), c.string()});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_NE(f.err.find("8 observations against 9"), std::string::npos) << f.err;
+  // Fewer than two decks: a usage error.
+  const Outcome one = run({"compare", a.string()});
+  EXPECT_EQ(one.status, 2);
+  EXPECT_NE(one.err.find("compare needs at least two DECKs"), std::string::npos) << one.err;
+}
+
+TEST(Json, WholeSummaryOfOneDeck) {
+  TempDir dir;
+  const fs::path deck = dir.path() / "d.in";
+  std::ofstream(deck) << small_deck(kCompared);
+  const Outcome text = run({deck.string()});
+  const Outcome o = run({deck.string(), "--json"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out.find("Varied coefficients"), std::string::npos);  // JSON only
+  EXPECT_EQ(o.out.rfind("{\n  \"program\": \"btcfit-stats\",\n  \"command\": \"fit\",\n", 0), 0u)
+      << o.out;
+  for (const char* key :
+       {"\"statistics\": {", "\"verdict\": \"determined\"", "\"correlation\": [",
+        "\"refinement\": {", "\"search_at_local_minimum\": ", "\"criteria\": {",
+        "\"aicc\": ", "\"profiles\": {", "\"linearized_lower\": ", "\"points\": [",
+        "\"files\": []"}) {
+    EXPECT_NE(o.out.find(key), std::string::npos) << key << "\n" << o.out;
+  }
+  // The same fit as the text summary: btcfit's final progress line.
+  const auto at = text.out.find("btcfit's final progress line for this deck:\n");
+  ASSERT_NE(at, std::string::npos);
+  const auto start = text.out.find('\n', at) + 1;
+  const std::string progress = text.out.substr(start, text.out.find('\n', start) - start);
+  EXPECT_NE(o.out.find("\"final_progress_line\": \"" + progress + "\""), std::string::npos)
+      << progress;
 }
 
 }  // namespace
