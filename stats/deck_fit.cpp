@@ -50,7 +50,13 @@ DeckFit fit_deck(const std::string& deck_path, int threads) {
 std::string coefficient_name(const Problem& problem, int k) {
   const std::string& name = problem.coefficients[k - 1].name;
   const auto first = name.find_first_not_of(' ');
-  if (first == std::string::npos) return "B" + std::to_string(k);
+  if (first == std::string::npos) {
+    // Built by appending: "B" + std::to_string(k) draws a false -Wrestrict
+    // warning from g++ 12.
+    std::string fallback(1, 'B');
+    fallback += std::to_string(k);
+    return fallback;
+  }
   const auto last = name.find_last_not_of(' ');
   return name.substr(first, last - first + 1);
 }

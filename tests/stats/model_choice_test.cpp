@@ -219,7 +219,9 @@ TEST(ModelChoice, NestedPairs) {
   for (const NestingCase& c : cases) {
     const auto n = nesting(c.small, c.large);
     EXPECT_EQ(n.has_value(), c.nested) << c.what;
-    if (n) EXPECT_EQ(n->extra, c.extra) << c.what;
+    if (n) {
+      EXPECT_EQ(n->extra, c.extra) << c.what;
+    }
   }
 }
 
