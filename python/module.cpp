@@ -228,9 +228,12 @@ std::string progress_text(int iteration, double ssq, const py::handle& coefficie
 
 // The fit runs on a worker thread; the calling thread waits in short steps
 // with the GIL released, and between steps hands the progress lines to the
-// callback and looks for a pending signal, so that Ctrl-C stops the fit
-// within one step plus a model call or two.
-py::tuple fit(const py::tuple& t, int threads, const py::object& progress) {
+// callback and looks for a pending signal (and the cancel event), so that
+// Ctrl-C stops the fit within one step plus a model call or two.
+// `cancel`, when not None, is an object with is_set() (a threading.Event):
+// once it is set the fit stops and raises Cancelled.
+py::tuple fit(const py::tuple& t, int threads, const py::object& progress,
+              const py::object& cancel) {
   const btcfit::Problem p = checked(t);
   if (threads < 0) raise_problem_error("threads must be 0 (all cores) or more");
 
@@ -306,6 +309,17 @@ py::tuple fit(const py::tuple& t, int threads, const py::object& progress) {
     if (PyErr_CheckSignals() != 0) {
       stop();
       throw py::error_already_set();
+    }
+    bool cancelled = false;
+    try {
+      cancelled = !cancel.is_none() && cancel.attr("is_set")().cast<bool>();
+    } catch (...) {
+      stop();
+      throw;
+    }
+    if (cancelled) {
+      stop();
+      throw btcfit::Cancelled();
     }
     if (done) break;
   }

@@ -13,7 +13,6 @@ threads. The engine runs with the GIL released; Ctrl-C stops a fit.
 """
 
 import enum as _enum
-import math as _math
 import operator as _operator
 import os as _os
 from typing import NamedTuple as _NamedTuple
@@ -508,7 +507,7 @@ class FitResult:
         return f"<btcfit.FitResult SSQ={self.ssq:.6g} N={self.iterations}: {values}>"
 
 
-def fit(problem, threads=None, progress=None):
+def fit(problem, threads=None, progress=None, *, _cancel=None):
     """Fits the varied coefficients of a problem with the annealing search,
     exactly as the console program does for the same deck.
 
@@ -535,7 +534,8 @@ def fit(problem, threads=None, progress=None):
     if progress is not None:
         def callback(iteration, ssq, coefficients, text):
             progress(ProgressLine(iteration, ssq, coefficients, text))
-    c, ssq, iterations, table, calculated = _btcfit.fit(problem._native(), threads, callback)
+    c, ssq, iterations, table, calculated = _btcfit.fit(problem._native(), threads, callback,
+                                                        _cancel)
     return FitResult(problem, c, ssq, iterations, table, calculated)
 
 
