@@ -99,12 +99,17 @@ def fit_many(problems, executor=None, threads_per_fit=1, progress=True):
                 continue
             args = (problem, threads_per_fit) + ((cancel,) if own else ())
             futures[executor.submit(_fit_one, *args)] = index
-        for future in concurrent.futures.as_completed(futures):
-            try:
-                entry = future.result()
-            except Exception as e:  # the fit's own error is the entry
-                entry = e
-            finished(futures[future], entry)
+        # Short waits, so that Ctrl-C is seen between them.
+        pending = set(futures)
+        while pending:
+            done, pending = concurrent.futures.wait(
+                pending, timeout=0.1, return_when=concurrent.futures.FIRST_COMPLETED)
+            for future in sorted(done, key=futures.get):
+                try:
+                    entry = future.result()
+                except Exception as e:  # the fit's own error is the entry
+                    entry = e
+                finished(futures[future], entry)
     except BaseException:
         if cancel is not None:
             cancel.set()

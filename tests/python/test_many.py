@@ -92,3 +92,20 @@ def test_command_line_script_table(bad_deck):
         else:
             assert row["message"] and not row["ssq"], name
     assert rows[-1]["status"] != "0" and "record 2" in rows[-1]["message"]
+
+
+def test_keyboard_interrupt_stops_fit_many_and_its_fits():
+    import _thread
+    import threading
+    import time
+    problem = btcfit.read_deck(GOLDEN / "nonequilibrium-flux" / "deck")
+    timer = threading.Timer(0.3, _thread.interrupt_main)
+    start = time.perf_counter()
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            btcfit.fit_many([problem] * 4, progress=False)
+    finally:
+        timer.cancel()
+    assert time.perf_counter() - start < 1.0
+    assert not [t for t in threading.enumerate() if t.name.startswith("btcfit")]
