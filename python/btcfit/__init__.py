@@ -450,6 +450,7 @@ class FitResult:
 
     @property
     def names(self):
+        """The coefficient names, deck order."""
         return self.problem.names
 
     @property
