@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <sstream>
@@ -170,13 +171,16 @@ py::array_t<double> evaluate_points(const py::tuple& t, const py::handle& coeffi
   if (threads < 0) raise_problem_error("threads must be 0 (all cores) or more");
   std::span<const double> xs(x.data(), static_cast<std::size_t>(x.size()));
   std::span<const double> ts(tm.data(), static_cast<std::size_t>(tm.size()));
-  py::array_t<double> out(static_cast<py::ssize_t>(xs.size()));
+  auto values = std::make_unique<std::vector<double>>();
   {
     py::gil_scoped_release release;
-    const std::vector<double> c = btcfit::evaluate(p, b, xs, ts, threads);
-    std::copy(c.begin(), c.end(), out.mutable_data());
+    *values = btcfit::evaluate(p, b, xs, ts, threads);
   }
-  return out;
+  // The array takes over the vector's storage: no copy of many points.
+  std::vector<double>* v = values.get();
+  py::capsule owner(v, [](void* q) { delete static_cast<std::vector<double>*>(q); });
+  values.release();
+  return py::array_t<double>(static_cast<py::ssize_t>(v->size()), v->data(), owner);
 }
 
 btcfit::FitResult to_result(const py::handle& coefficients, double ssq, int iterations,
