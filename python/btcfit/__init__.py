@@ -215,7 +215,10 @@ class Problem:
                  initial_concentration=0.0, input_concentration=1.0, pulses=(),
                  data_form=DataForm.measured, echo=True, least_squares_line=False,
                  listing=Listing.none):
-        coefficients = [_as_coefficient(c) for c in coefficients]
+        try:
+            coefficients = [_as_coefficient(c) for c in coefficients]
+        except TypeError:
+            raise ProblemError("coefficients must be a sequence of btcfit.Coefficient") from None
         try:
             pulses = [(float(t), float(v)) for t, v in pulses]
         except (TypeError, ValueError):
