@@ -7,7 +7,7 @@ import pytest
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 GOLDEN = ROOT / "tests" / "data" / "golden"
 # The package from the build folder unless PYTHONPATH already names one.
-BUILD = pathlib.Path(os.environ.get("BTCFIT_BUILD", ROOT / "build"))
+BUILD = (ROOT / os.environ.get("BTCFIT_BUILD", "build")).resolve()
 if not any(any((pathlib.Path(p) / "btcfit").glob("_btcfit*")) for p in sys.path if p):
     sys.path.insert(0, str(BUILD / "python"))
 

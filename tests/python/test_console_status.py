@@ -6,7 +6,7 @@ import shutil
 import subprocess
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-BUILD = pathlib.Path(os.environ.get("BTCFIT_BUILD", ROOT / "build"))
+BUILD = (ROOT / os.environ.get("BTCFIT_BUILD", "build")).resolve()
 GOLDEN = ROOT / "tests" / "data" / "golden"
 
 
