@@ -50,7 +50,12 @@ for deck in "$root"/tests/data/golden/*/; do
       esac
       (cd "$dir" && printf 'deck.in\nreport.out\n' |
         /usr/bin/time -f '%e %M' -o time.txt "${cmd[@]}" > /dev/null)
-      cmp -s "$dir/report.out" "$deck/report.out" || { echo "$name ($mode): report differs" >&2; exit 1; }
+      if ! cmp -s "$dir/report.out" "$deck/report.out"; then
+        # A reference build may predate a correction of the reports (it is
+        # only timed); this build must reproduce every one.
+        [[ $mode == reference ]] || { echo "$name ($mode): report differs" >&2; exit 1; }
+        ((r == 0)) && echo "$name: the reference's report differs from this one" >&2
+      fi
       read -r t m < "$dir/time.txt"
       times[$mode]+="$t "
       ((m > mem[$mode])) && mem[$mode]=$m
