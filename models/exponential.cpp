@@ -115,14 +115,14 @@ bool decide_wide() { return false; }
 
 #if defined(__x86_64__)
 
-bool processor_has_avx() {
-  static const bool avx = __builtin_cpu_supports("avx");
-  return avx;
+bool detect_avx() {
+  __builtin_cpu_init();  // may run before the library's own start-up code
+  return __builtin_cpu_supports("avx");
 }
 
-bool processor_has_fma() {
-  static const bool fma = __builtin_cpu_supports("fma");
-  return fma;
+bool detect_fma() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("fma");
 }
 
 bool processor_has_wide_exp() {
@@ -160,17 +160,20 @@ __attribute__((target("avx2,fma"))) void exp_many_wide(int n, const double* x, d
 
 #else
 
-bool processor_has_avx() { return false; }
+bool detect_avx() { return false; }
 
 // No run-time choice outside x86-64: std::fma is compiled for the target
 // (one instruction on arm64).
-bool processor_has_fma() { return false; }
+bool detect_fma() { return false; }
 
 bool processor_has_wide_exp() { return false; }
 
 void exp_many_wide(int n, const double* x, double* y) { exp_many_plain(n, x, y); }
 
 #endif
+
+const bool kProcessorHasAvx = detect_avx();
+const bool kProcessorHasFma = detect_fma();
 
 bool wide_exp_in_use() {
   static const bool use = decide_wide();
@@ -179,11 +182,18 @@ bool wide_exp_in_use() {
 
 }  // namespace exp_detail
 
+namespace {
+
+// Out of line, so that the choice in fixed_exp stays a test and a jump.
+[[gnu::noinline]] double exp_steps_plain(double x) { return exp_detail::exp_steps(x); }
+
+}  // namespace
+
 double fixed_exp(double x) {
 #if defined(__x86_64__)
   if (exp_detail::processor_has_fma()) return exp_detail::exp_steps_fma(x);
 #endif
-  return exp_detail::exp_steps(x);
+  return exp_steps_plain(x);
 }
 
 void exp_many(int n, const double* x, double* y) {

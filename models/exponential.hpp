@@ -33,12 +33,20 @@ void exp_many_wide(int n, const double* x, double* y);
 
 bool processor_has_wide_exp();
 
+// The processor's features, found when the program starts. Before that
+// (in another file's static initialisation) they read false, which only
+// selects the plain code: every path gives the same bits.
+bool detect_avx();
+bool detect_fma();
+extern const bool kProcessorHasAvx;
+extern const bool kProcessorHasFma;
+
 // True where the processor has AVX (four-lane arithmetic without FMA).
-bool processor_has_avx();
+inline bool processor_has_avx() { return kProcessorHasAvx; }
 
 // True where the processor has fused multiply-add instructions, so that
 // std::fma is one instruction in code compiled for them.
-bool processor_has_fma();
+inline bool processor_has_fma() { return kProcessorHasFma; }
 
 }  // namespace exp_detail
 

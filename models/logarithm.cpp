@@ -240,6 +240,8 @@ inline double from_bits(std::uint64_t u) {
 #if defined(__x86_64__)
 __attribute__((target("fma"))) double log_steps_fma(double x) { return log_steps(x); }
 #endif
+// Out of line, so that the choice in fixed_log stays a test and a jump.
+[[gnu::noinline]] double log_steps_plain(double x) { return log_steps(x); }
 
 }  // namespace
 
@@ -247,7 +249,7 @@ double fixed_log(double x) {
 #if defined(__x86_64__)
   if (exp_detail::processor_has_fma()) return log_steps_fma(x);
 #endif
-  return log_steps(x);
+  return log_steps_plain(x);
 }
 
 }  // namespace btcfit

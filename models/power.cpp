@@ -355,6 +355,8 @@ bool signaling_nan(std::uint64_t i) {
 #if defined(__x86_64__)
 __attribute__((target("fma"))) double pow_steps_fma(double x, double y) { return pow_steps(x, y); }
 #endif
+// Out of line, so that the choice in fixed_pow stays a test and a jump.
+[[gnu::noinline]] double pow_steps_plain(double x, double y) { return pow_steps(x, y); }
 
 }  // namespace
 
@@ -362,7 +364,7 @@ double fixed_pow(double x, double y) {
 #if defined(__x86_64__)
   if (exp_detail::processor_has_fma()) return pow_steps_fma(x, y);
 #endif
-  return pow_steps(x, y);
+  return pow_steps_plain(x, y);
 }
 
 }  // namespace btcfit
