@@ -4,6 +4,7 @@
 
 #include "models/exponential_lanes.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -14,42 +15,30 @@ namespace exp_detail {
 
 namespace {
 
-inline std::uint64_t bits_of(double x) {
-  std::uint64_t u;
-  std::memcpy(&u, &x, sizeof u);
-  return u;
-}
-
-inline double from_bits(std::uint64_t u) {
-  double x;
-  std::memcpy(&x, &u, sizeof x);
-  return x;
-}
-
 // e^x = 2^(k/128) e^r. Arguments with 2^-54 <= |x| < 512 take the main
 // steps; |x| in [512, 1024) may overflow or underflow and is finished with
 // a scale of its own; tiny, huge, infinite and NaN arguments have fixed
 // results. Each fused multiply-add below stands where the reference library
 // rounds once; the plain operations where it rounds twice.
 [[gnu::always_inline]] inline double exp_steps(double x) {
-  const std::uint32_t abstop = static_cast<std::uint32_t>(bits_of(x) >> 52) & 0x7ffu;
+  const std::uint32_t abstop = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(x) >> 52) & 0x7ffu;
   bool near_limit = false;
   if (abstop - 0x3c9u >= 0x408u - 0x3c9u) {
     if (abstop - 0x3c9u >= 0x80000000u) return 1.0 + x;  // |x| < 2^-54
     if (abstop >= 0x409u) {                                // |x| >= 1024
-      if (bits_of(x) == bits_of(-INFINITY)) return 0.0;
+      if (std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(-HUGE_VAL)) return 0.0;
       if (abstop >= 0x7ffu) return 1.0 + x;  // +inf, NaN
-      return (bits_of(x) >> 63) ? 0.0 : INFINITY;
+      return (std::bit_cast<std::uint64_t>(x) >> 63) ? 0.0 : INFINITY;
     }
     near_limit = true;
   }
   double kd = std::fma(x, kInvLn2N, kShift);
-  const std::uint64_t ki = bits_of(kd);
+  const std::uint64_t ki = std::bit_cast<std::uint64_t>(kd);
   kd -= kShift;
   double r = std::fma(kd, kNegLn2HiN, x);
   r = std::fma(kd, kNegLn2LoN, r);
   const std::uint64_t idx = 2 * (ki % 128);
-  const double tail = from_bits(kTable[idx]);
+  const double tail = std::bit_cast<double>(kTable[idx]);
   std::uint64_t sbits = kTable[idx + 1] + (ki << 45);
   const double r2 = r * r;
   const double tmp = std::fma(r2 * r2, std::fma(r, kC5, kC4),
@@ -58,13 +47,13 @@ inline double from_bits(std::uint64_t u) {
     if ((ki & 0x80000000u) == 0) {
       // k > 0: the exponent of the scale may have overflowed; scaled back.
       sbits -= std::uint64_t{1009} << 52;
-      const double scale = from_bits(sbits);
+      const double scale = std::bit_cast<double>(sbits);
       return 0x1p1009 * std::fma(scale, tmp, scale);
     }
     // k < 0: a result in the subnormal range is rounded once, to its own
     // precision, before the final scaling.
     sbits += std::uint64_t{1022} << 52;
-    const double scale = from_bits(sbits);
+    const double scale = std::bit_cast<double>(sbits);
     const double p = scale * tmp;
     double y = scale + p;
     if (y < 1.0) {
@@ -76,7 +65,7 @@ inline double from_bits(std::uint64_t u) {
     }
     return 0x1p-1022 * y;
   }
-  const double scale = from_bits(sbits);
+  const double scale = std::bit_cast<double>(sbits);
   return std::fma(scale, tmp, scale);
 }
 

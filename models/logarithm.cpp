@@ -175,21 +175,9 @@ constexpr double kB[11] = {-0x1p-1,
                            0x1.78182f7afd085p-4,
                            -0x1.5521375d145cdp-4};
 
-inline std::uint64_t bits_of(double x) {
-  std::uint64_t u;
-  std::memcpy(&u, &x, sizeof u);
-  return u;
-}
-
-inline double from_bits(std::uint64_t u) {
-  double x;
-  std::memcpy(&x, &u, sizeof x);
-  return x;
-}
-
 // Each fused multiply-add stands where the reference library rounds once.
 [[gnu::always_inline]] inline double log_steps(double x) {
-  std::uint64_t ix = bits_of(x);
+  std::uint64_t ix = std::bit_cast<std::uint64_t>(x);
   const std::uint32_t top = static_cast<std::uint32_t>(ix >> 48);
   constexpr std::uint64_t kNearLo = std::bit_cast<std::uint64_t>(1.0 - 0x1p-4);
   constexpr std::uint64_t kNearHi = std::bit_cast<std::uint64_t>(1.0 + 0x1.09p-4);
@@ -219,12 +207,12 @@ inline double from_bits(std::uint64_t u) {
     if ((top & 0x8000u) != 0 || (top & 0x7ff0u) == 0x7ff0u) {
       return std::numeric_limits<double>::quiet_NaN();
     }
-    ix = bits_of(x * 0x1p52) - (std::uint64_t{52} << 52);
+    ix = std::bit_cast<std::uint64_t>(x * 0x1p52) - (std::uint64_t{52} << 52);
   }
   const std::uint64_t tmp = ix - 0x3fe6000000000000;
   const int i = static_cast<int>((tmp >> 45) % 128);
   const int k = static_cast<int>(static_cast<std::int64_t>(tmp) >> 52);
-  const double z = from_bits(ix - (tmp & (std::uint64_t{0xfff} << 52)));
+  const double z = std::bit_cast<double>(ix - (tmp & (std::uint64_t{0xfff} << 52)));
   const double invc = kCentres[i].invc;
   const double logc = kCentres[i].logc;
   const double r = std::fma(z, invc, -1.0);  // z/c - 1, |r| < 1/256

@@ -3,6 +3,7 @@
 // the sum of two doubles.
 #include "models/power.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,18 +14,6 @@
 namespace btcfit {
 
 namespace {
-
-inline std::uint64_t bits_of(double x) {
-  std::uint64_t u;
-  std::memcpy(&u, &x, sizeof u);
-  return u;
-}
-
-inline double from_bits(std::uint64_t u) {
-  double x;
-  std::memcpy(&x, &u, sizeof x);
-  return x;
-}
 
 struct Centre {
   // 1/c with few bits, so that z/c - 1 is exact; log c rounded to a
@@ -189,7 +178,7 @@ constexpr double kA[7] = {-0x1p-1,
   const std::uint64_t tmp = ix - kLowEnd;
   const int i = static_cast<int>((tmp >> 45) % 128);
   const int k = static_cast<int>(static_cast<std::int64_t>(tmp) >> 52);
-  const double z = from_bits(ix - (tmp & (std::uint64_t{0xfff} << 52)));
+  const double z = std::bit_cast<double>(ix - (tmp & (std::uint64_t{0xfff} << 52)));
   const double kd = k;
   const Centre& c = kCentres[i];
   const double r = std::fma(z, c.invc, -1.0);  // exact
@@ -221,7 +210,7 @@ constexpr std::uint32_t kSignBias = 0x800u << 7;
 // with xtail added to the reduced argument.
 [[gnu::always_inline]] inline double exp_parts(double x, double xtail, std::uint32_t sign_bias) {
   using namespace exp_detail;
-  const std::uint32_t abstop = static_cast<std::uint32_t>(bits_of(x) >> 52) & 0x7ffu;
+  const std::uint32_t abstop = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(x) >> 52) & 0x7ffu;
   bool near_limit = false;
   if (abstop - 0x3c9u >= 0x408u - 0x3c9u) {
     if (abstop - 0x3c9u >= 0x80000000u) {  // |x| < 2^-54
@@ -229,20 +218,20 @@ constexpr std::uint32_t kSignBias = 0x800u << 7;
       return sign_bias != 0 ? -one : one;
     }
     if (abstop >= 0x409u) {  // |x| >= 1024 (x is finite here)
-      const double big = (bits_of(x) >> 63) ? 0x1p-767 : 0x1p769;
+      const double big = (std::bit_cast<std::uint64_t>(x) >> 63) ? 0x1p-767 : 0x1p769;
       return (sign_bias != 0 ? -big : big) * big;
     }
     near_limit = true;
   }
   double kd = std::fma(x, kInvLn2N, kShift);
-  const std::uint64_t ki = bits_of(kd);
+  const std::uint64_t ki = std::bit_cast<std::uint64_t>(kd);
   kd -= kShift;
   double r = std::fma(kd, kNegLn2HiN, x);
   r = std::fma(kd, kNegLn2LoN, r);
   r = r + xtail;
   const std::uint64_t idx = 2 * (ki % 128);
   const std::uint64_t top = (ki + sign_bias) << 45;
-  const double tail = from_bits(kTable[idx]);
+  const double tail = std::bit_cast<double>(kTable[idx]);
   std::uint64_t sbits = kTable[idx + 1] + top;
   const double r2 = r * r;
   const double tmp = std::fma(r2 * r2, std::fma(r, kC5, kC4),
@@ -251,13 +240,13 @@ constexpr std::uint32_t kSignBias = 0x800u << 7;
     if ((ki & 0x80000000u) == 0) {
       // k > 0: the exponent of the scale may have overflowed; scaled back.
       sbits -= std::uint64_t{1009} << 52;
-      const double scale = from_bits(sbits);
+      const double scale = std::bit_cast<double>(sbits);
       return 0x1p1009 * std::fma(scale, tmp, scale);
     }
     // k < 0: a result in the subnormal range is rounded once, to its own
     // precision, before the final scaling. The scale carries the sign.
     sbits += std::uint64_t{1022} << 52;
-    const double scale = from_bits(sbits);
+    const double scale = std::bit_cast<double>(sbits);
     const double p = scale * tmp;
     double y = scale + p;
     if (std::fabs(y) < 1.0) {
@@ -266,11 +255,11 @@ constexpr std::uint32_t kSignBias = 0x800u << 7;
       const double hi = one + y;
       lo = one - hi + y + lo;
       y = (hi + lo) - one;
-      if (y == 0.0) y = from_bits(sbits & 0x8000000000000000);
+      if (y == 0.0) y = std::bit_cast<double>(sbits & 0x8000000000000000);
     }
     return 0x1p-1022 * y;
   }
-  const double scale = from_bits(sbits);
+  const double scale = std::bit_cast<double>(sbits);
   return std::fma(scale, tmp, scale);
 }
 
@@ -286,7 +275,7 @@ int integer_kind(std::uint64_t iy) {
 }
 
 // True for the bits of zero, an infinity or NaN.
-bool zero_inf_nan(std::uint64_t i) { return 2 * i - 1 >= 2 * bits_of(INFINITY) - 1; }
+bool zero_inf_nan(std::uint64_t i) { return 2 * i - 1 >= 2 * std::bit_cast<std::uint64_t>(HUGE_VAL) - 1; }
 
 // True for the bits of a signaling NaN.
 bool signaling_nan(std::uint64_t i) {
@@ -299,18 +288,18 @@ bool signaling_nan(std::uint64_t i) {
 // them.
 [[gnu::always_inline]] inline double pow_steps(double x, double y) {
   std::uint32_t sign_bias = 0;
-  std::uint64_t ix = bits_of(x);
-  const std::uint64_t iy = bits_of(y);
+  std::uint64_t ix = std::bit_cast<std::uint64_t>(x);
+  const std::uint64_t iy = std::bit_cast<std::uint64_t>(y);
   std::uint32_t topx = static_cast<std::uint32_t>(ix >> 52);
   const std::uint32_t topy = static_cast<std::uint32_t>(iy >> 52);
   if (topx - 0x001u >= 0x7ffu - 0x001u || (topy & 0x7ffu) - 0x3beu >= 0x43eu - 0x3beu) {
     // x not positive and normal, or |y| < 2^-65, |y| >= 2^63 or NaN.
     if (zero_inf_nan(iy)) {
       if (2 * iy == 0) return signaling_nan(ix) ? x + y : 1.0;
-      if (ix == bits_of(1.0)) return signaling_nan(iy) ? x + y : 1.0;
-      if (2 * ix > 2 * bits_of(INFINITY) || 2 * iy > 2 * bits_of(INFINITY)) return x + y;
-      if (2 * ix == 2 * bits_of(1.0)) return 1.0;
-      if ((2 * ix < 2 * bits_of(1.0)) == !(iy >> 63)) return 0.0;  // |x|<1, y=inf; |x|>1, y=-inf
+      if (ix == std::bit_cast<std::uint64_t>(1.0)) return signaling_nan(iy) ? x + y : 1.0;
+      if (2 * ix > 2 * std::bit_cast<std::uint64_t>(HUGE_VAL) || 2 * iy > 2 * std::bit_cast<std::uint64_t>(HUGE_VAL)) return x + y;
+      if (2 * ix == 2 * std::bit_cast<std::uint64_t>(1.0)) return 1.0;
+      if ((2 * ix < 2 * std::bit_cast<std::uint64_t>(1.0)) == !(iy >> 63)) return 0.0;  // |x|<1, y=inf; |x|>1, y=-inf
       return y * y;
     }
     if (zero_inf_nan(ix)) {
@@ -328,18 +317,18 @@ bool signaling_nan(std::uint64_t i) {
     }
     if ((topy & 0x7ffu) - 0x3beu >= 0x43eu - 0x3beu) {
       // No sign: |y| >= 2^63 is even, and a tiny y is no integer (so x > 0).
-      if (ix == bits_of(1.0)) return 1.0;
+      if (ix == std::bit_cast<std::uint64_t>(1.0)) return 1.0;
       if ((topy & 0x7ffu) < 0x3beu) {
         // |y| < 2^-65: x^y rounds to 1, given as 1 + y or 1 - y.
-        return ix > bits_of(1.0) ? 1.0 + y : 1.0 - y;
+        return ix > std::bit_cast<std::uint64_t>(1.0) ? 1.0 + y : 1.0 - y;
       }
       // |y| >= 2^63: overflows or underflows.
-      const double big = ((ix > bits_of(1.0)) == (topy < 0x800u)) ? 0x1p769 : 0x1p-767;
+      const double big = ((ix > std::bit_cast<std::uint64_t>(1.0)) == (topy < 0x800u)) ? 0x1p769 : 0x1p-767;
       return big * big;
     }
     if (topx == 0) {
       // Subnormal x: normalised, its exponent field taken below zero.
-      ix = bits_of(x * 0x1p52) & 0x7fffffffffffffff;
+      ix = std::bit_cast<std::uint64_t>(x * 0x1p52) & 0x7fffffffffffffff;
       ix -= std::uint64_t{52} << 52;
     }
   }
