@@ -4,27 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "stats/text_columns.hpp"
+
 namespace btcfit::stats {
-namespace {
-
-std::string num(const char* format, double v) {
-  if (std::isnan(v)) return "not defined";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
-
-std::string pad_right(std::string s, std::size_t width) {
-  if (s.size() < width) s.append(width - s.size(), ' ');
-  return s;
-}
-
-std::string pad_left(std::string s, std::size_t width) {
-  if (s.size() < width) s.insert(0, width - s.size(), ' ');
-  return s;
-}
-
-}  // namespace
 
 std::string format_summary(const SummaryInput& in, const FitStatistics& st) {
   std::string out;
