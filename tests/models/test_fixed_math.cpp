@@ -2,9 +2,9 @@
 // (x86-64 with fused multiply-add) on every platform.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 
@@ -16,32 +16,20 @@
 namespace btcfit {
 namespace {
 
-std::uint64_t bits_of(double x) {
-  std::uint64_t u;
-  std::memcpy(&u, &x, sizeof u);
-  return u;
-}
-
-double from_bits(std::uint64_t u) {
-  double x;
-  std::memcpy(&x, &u, sizeof x);
-  return x;
-}
-
 // Arguments drawn from the bits of a fixed generator (the same sequence on
 // every platform): kind 0 any bit pattern, 1 a uniform mantissa with an
 // exponent in [lo, hi].
 double argument(std::mt19937_64& g, int kind, int lo, int hi, bool negative_too) {
   const std::uint64_t r = g();
-  if (kind == 0) return from_bits(r);
+  if (kind == 0) return std::bit_cast<double>(r);
   const std::uint64_t mant = r & ((std::uint64_t{1} << 52) - 1);
   const std::uint64_t expo = static_cast<std::uint64_t>(lo + static_cast<int>((r >> 52) % (hi - lo + 1)));
   const std::uint64_t sign = negative_too ? (r >> 63) : 0;
-  return from_bits((sign << 63) | ((expo + 1023) << 52) | mant);
+  return std::bit_cast<double>((sign << 63) | ((expo + 1023) << 52) | mant);
 }
 
 bool same_result(double a, double b) {
-  return bits_of(a) == bits_of(b) || (std::isnan(a) && std::isnan(b));
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) || (std::isnan(a) && std::isnan(b));
 }
 
 template <class Own, class Library>
@@ -130,7 +118,7 @@ const PowDraw kPowDraws[] = {
        return (g() & 1 ? 700.0 + 12.0 * t : -700.0 - 50.0 * t) / fixed_log(x);
      }},
     {"subnormal x", 200'000, 10751396921723730022u,
-     [](Gen& g) { return from_bits(g() >> 12); },
+     [](Gen& g) { return std::bit_cast<double>(g() >> 12); },
      [](Gen& g, double) { return argument(g, 1, -8, 0, true); }},
     {"negative x, integer y", 300'000, 12572538411880201365u,
      [](Gen& g) { return -argument(g, 1, -10, 10, false); },
@@ -142,8 +130,8 @@ const PowDraw kPowDraws[] = {
      [](Gen& g) { return 1.0 + argument(g, 1, -53, -20, true); },
      [](Gen& g, double) { return argument(g, 1, 20, 62, true); }},
     {"any bits", 500'000, 7911207091750924075u,
-     [](Gen& g) { return from_bits(g()); },
-     [](Gen& g, double) { return from_bits(g()); }},
+     [](Gen& g) { return std::bit_cast<double>(g()); },
+     [](Gen& g, double) { return std::bit_cast<double>(g()); }},
 };
 
 TEST(FixedMath, PowHasTheLibraryBitsOnMillionsOfArguments) {
@@ -185,7 +173,7 @@ TEST(FixedMath, PowHasTheLibraryBitsOnMillionsOfArguments) {
 constexpr std::uint64_t kEmptyPrint = 0xcbf29ce484222325;
 
 std::uint64_t mixed(std::uint64_t h, double y) {
-  return (h ^ bits_of(std::isnan(y) ? std::numeric_limits<double>::quiet_NaN() : y)) *
+  return (h ^ std::bit_cast<std::uint64_t>(std::isnan(y) ? std::numeric_limits<double>::quiet_NaN() : y)) *
          0x100000001b3;
 }
 
