@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "btcfit/btcfit.hpp"
-#include "stats/fit_statistics.hpp"
-#include "stats/profile.hpp"
-#include "stats/refine.hpp"
+#include "analysis/fit_statistics.hpp"
+#include "analysis/profile.hpp"
+#include "analysis/refine.hpp"
 
 using namespace btcfit;
 using namespace btcfit::stats;

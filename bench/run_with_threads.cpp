@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/run.hpp"
+#include "apps/btcfit/run.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 2 || std::atoi(argv[1]) < 1) {

@@ -13,7 +13,7 @@ FLAGS="-g -O1 -std=c++20 -I. -Iinclude -fsanitize=fuzzer,address,undefined \
 
 # The record layer, and the deck reader with the echo.
 REPORT=$(ls report/*.cpp)
-DRIVER="driver/deck_reader.cpp driver/echo_writer.cpp estimate/search_bounds.cpp"
+DRIVER="api/deck_reader.cpp api/echo_writer.cpp estimate/search_bounds.cpp"
 
 echo "building $OUT/layout_reader_fuzz"
 $CXX $FLAGS -o "$OUT/layout_reader_fuzz" fuzz/layout_reader_fuzz.cpp $REPORT

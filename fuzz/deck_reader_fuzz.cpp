@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "btcfit/errors.hpp"
-#include "driver/deck_reader.hpp"
-#include "driver/echo_writer.hpp"
+#include "api/deck_reader.hpp"
+#include "api/echo_writer.hpp"
 #include "estimate/search_bounds.hpp"
 #include "problem/problem_record.hpp"
 #include "report/record_layout.hpp"

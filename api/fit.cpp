@@ -1,0 +1,176 @@
+// The public evaluation, fit and report.
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "btcfit/errors.hpp"
+#include "btcfit/fit.hpp"
+#include "api/deck_reader.hpp"
+#include "api/echo_writer.hpp"
+#include "api/problem_conversion.hpp"
+#include "estimate/annealing.hpp"
+#include "estimate/final_results.hpp"
+#include "models/model.hpp"
+#include "models/observation_pool.hpp"
+#include "report/run_report.hpp"
+
+namespace btcfit {
+namespace {
+
+// Coefficient set of the record's layout (coefficient k in row NCOEF + k)
+// from the coefficients in deck order.
+CoefColumn coefficient_set(const ProblemRecord& rec, std::span<const double> coefficients) {
+  const int ncoef = rec.obs.NCOEF;
+  if (static_cast<int>(coefficients.size()) != ncoef) {
+    throw ProblemError("model " + std::to_string(rec.work.MODE) + " takes " +
+                       std::to_string(ncoef) + " coefficients; " +
+                       std::to_string(coefficients.size()) + " were given");
+  }
+  CoefColumn set{};
+  for (int k = 1; k <= ncoef; ++k) set[ncoef + k - 1] = coefficients[k - 1];
+  return set;
+}
+
+std::vector<double> deck_order(const CoefColumn& set, int ncoef) {
+  return std::vector<double>(set.begin() + ncoef, set.begin() + 2 * ncoef);
+}
+
+// A pool of `threads` threads, or none where one thread is asked for or
+// the machine refuses threads.
+std::unique_ptr<ObservationPool> make_pool(int threads) {
+  if (threads <= 1) return nullptr;
+  try {
+    return std::make_unique<ObservationPool>(threads);
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+int usable_threads() { return ObservationPool::machine_threads(); }
+
+std::string progress_text(const ProgressLine& line) {
+  std::ostringstream text;
+  {
+    OutputUnit unit(6, "progress line", text);
+    write_progress_line(line.iteration, line.ssq, line.coefficients, unit);
+  }
+  std::string s = text.str();
+  // One record: drop its CR LF.
+  if (s.size() >= 2) s.resize(s.size() - 2);
+  return s;
+}
+
+std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients) {
+  auto rec = record_of(check_problem(problem));
+  const CoefColumn set = coefficient_set(*rec, coefficients);
+  MODEL(*rec, set, rec->CCALC);
+  return std::vector<double>(rec->CCALC.begin() + 1, rec->CCALC.begin() + 1 + rec->obs.NOB);
+}
+
+std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients,
+                             std::span<const double> distances, std::span<const double> times,
+                             int threads) {
+  if (distances.size() != times.size()) {
+    throw ProblemError(std::to_string(distances.size()) + " distances and " +
+                       std::to_string(times.size()) + " times were given; they go in pairs");
+  }
+  const auto base = record_of(check_problem(problem));
+  const CoefColumn set = coefficient_set(*base, coefficients);
+  if (base->obs.NOB <= 0) {
+    for (double x : distances) {
+      if (x > base->work.XMAX) base->work.XMAX = x;
+    }
+  }
+  const std::size_t total = distances.size();
+  std::vector<double> result(total, 0.0);
+  const std::size_t groups = (total + MAXOBS - 1) / MAXOBS;
+  // Group g: points g * MAXOBS onwards, each on a fresh copy of the record.
+  const auto run_groups = [&](std::size_t first, std::size_t step) {
+    auto work = std::make_unique<ProblemRecord>();
+    for (std::size_t g = first; g < groups; g += step) {
+      const std::size_t start = g * MAXOBS;
+      const int count = static_cast<int>(std::min<std::size_t>(MAXOBS, total - start));
+      *work = *base;
+      work->obs.NOB = count;
+      for (int i = 1; i <= count; ++i) {
+        work->obs.XOBS[i] = distances[start + i - 1];
+        work->obs.TOBS[i] = times[start + i - 1];
+      }
+      MODEL(*work, set, work->CCALC);
+      std::copy(work->CCALC.begin() + 1, work->CCALC.begin() + 1 + count, result.begin() + start);
+    }
+  };
+  if (threads <= 0) threads = usable_threads();
+  const std::size_t helpers = std::min<std::size_t>(threads, groups) > 1
+                                  ? std::min<std::size_t>(threads, groups) - 1
+                                  : 0;
+  std::vector<std::thread> others;
+  try {
+    for (std::size_t t = 1; t <= helpers; ++t) others.emplace_back(run_groups, t, helpers + 1);
+  } catch (const std::system_error&) {
+    // Fewer threads than asked for: the groups of the missing ones are
+    // evaluated below on this one.
+  }
+  run_groups(0, helpers + 1);
+  for (std::size_t t = others.size() + 1; t <= helpers; ++t) run_groups(t, helpers + 1);
+  for (std::thread& t : others) t.join();
+  return result;
+}
+
+FitResult fit(const Problem& problem, const FitOptions& options) {
+  auto rec = record_of(check_problem(problem));
+  const int ncoef = rec->obs.NCOEF;
+  const auto pool = make_pool(options.threads > 0 ? options.threads : usable_threads());
+  FitResult result;
+  SearchControl control;
+  control.pool = pool.get();
+  control.cancel = options.cancel;
+  control.progress = [&](std::int32_t N, double SSQ, const CoefColumn& set) {
+    result.progress.push_back(ProgressLine{N, SSQ, deck_order(set, ncoef)});
+    if (options.progress) options.progress(result.progress.back());
+  };
+  const SearchOutcome outcome = run_search(*rec, control);
+  final_concentrations(*rec, pool.get());
+  result.coefficients = deck_order(rec->COEF[0], ncoef);
+  result.ssq = outcome.SSQ;
+  result.iterations = outcome.N;
+  const int nob = std::max(rec->obs.NOB, 0);
+  result.calculated.assign(rec->CCALC.begin() + 1, rec->CCALC.begin() + 1 + nob);
+  return result;
+}
+
+void write_report(const Problem& problem, const FitResult& result, std::ostream& out) {
+  const auto rec = record_of(check_problem(problem));
+  const int ncoef = rec->obs.NCOEF;
+  const std::size_t nob = static_cast<std::size_t>(std::max(rec->obs.NOB, 0));
+  const auto belongs = [&](const std::vector<double>& coefficients) {
+    return static_cast<int>(coefficients.size()) == ncoef;
+  };
+  bool fits = belongs(result.coefficients) && result.calculated.size() == nob;
+  for (const ProgressLine& line : result.progress) fits = fits && belongs(line.coefficients);
+  if (!fits) {
+    throw ProblemError("the fit result does not belong to the problem (" + std::to_string(ncoef) +
+                       " coefficients and " + std::to_string(nob) +
+                       " calculated concentrations expected)");
+  }
+  OutputUnit report(6, "report", out);
+  EchoWriter echo(report, false);
+  replay_deck(*rec, echo);
+  write_progress_heading(report);
+  for (const ProgressLine& line : result.progress) {
+    write_progress_line(line.iteration, line.ssq, line.coefficients, report);
+  }
+  // The last line repeated under the number at which the search ended.
+  write_progress_line(result.iterations, result.ssq, result.coefficients, report);
+  write_final_table(std::span(rec->COBS).subspan(1, nob), result.calculated, report);
+  report.flush();
+}
+
+}  // namespace btcfit

@@ -1,0 +1,239 @@
+#include "apps/btcfit-stats/deck_fit.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+
+namespace btcfit::stats {
+namespace {
+
+// Step floor of coefficient k: a hundredth of its search interval.
+constexpr double kFloorFraction = 0.01;
+
+// A Jacobian column that changes by more than this fraction when the step
+// is cut tenfold earns a note in the summary.
+constexpr double kStepSensitivityLimit = 0.01;
+
+std::string fmt(const char* format, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, v);
+  return buf;
+}
+
+std::vector<double> distinct(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  v.erase(std::unique(v.begin(), v.end()), v.end());
+  return v;
+}
+
+}  // namespace
+
+DeckFit fit_deck(const std::string& deck_path, int threads) {
+  DeckFit fit;
+  fit.deck_name = deck_path;
+  fit.problem = check_problem(read_deck(std::filesystem::path(deck_path)));
+  fit.threads = threads > 0 ? threads : usable_threads();
+  FitOptions options;
+  options.threads = fit.threads;
+  fit.result = btcfit::fit(fit.problem, options);
+  for (std::size_t k = 1; k <= fit.problem.coefficients.size(); ++k) {
+    if (fit.problem.coefficients[k - 1].varied) fit.varied.push_back(int(k));
+  }
+  return fit;
+}
+
+std::string coefficient_name(const Problem& problem, int k) {
+  const std::string& name = problem.coefficients[k - 1].name;
+  const auto first = name.find_first_not_of(' ');
+  if (first == std::string::npos) {
+    // Built by appending: "B" + std::to_string(k) draws a false -Wrestrict
+    // warning from g++ 12.
+    std::string fallback(1, 'B');
+    fallback += std::to_string(k);
+    return fallback;
+  }
+  const auto last = name.find_last_not_of(' ');
+  return name.substr(first, last - first + 1);
+}
+
+std::string model_description(const Problem& problem) {
+  const int mode = static_cast<int>(problem.model);
+  std::string family;
+  switch ((mode - 1) / 2) {
+    case 0: family = "linear equilibrium adsorption"; break;
+    case 1: family = "two-site/two-region nonequilibrium"; break;
+    case 2: family = "stochastic stream tubes, pulse input"; break;
+    case 3: family = "stochastic stream tubes, solute load"; break;
+    default: family = "unknown family";
+  }
+  const std::string conc = mode % 2 == 1 ? "resident" : "flux";
+  std::string text = "model " + std::to_string(mode) + ": " + family + ", " +
+                     conc + " concentrations";
+  if (problem.data_form == DataForm::reduced_concentration) {
+    text += " (data: reduced concentrations)";
+  }
+  if (problem.data_form == DataForm::reduced_concentration_and_time) {
+    text += " (data: reduced concentrations against reduced time)";
+  }
+  return text;
+}
+
+Model varied_model(const DeckFit& fit) {
+  // Each evaluation starts from the problem as read, so no evaluation
+  // leaves a trace in the next.
+  return [problem = fit.problem, fitted = fit.result.coefficients, varied = fit.varied](
+             std::span<const double> b, std::span<double> out) {
+    std::vector<double> set = fitted;
+    for (std::size_t j = 0; j < varied.size(); ++j) set[varied[j] - 1] = b[j];
+    const std::vector<double> c = evaluate(problem, set);
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = c[i];
+  };
+}
+
+FitProblem fit_problem(const DeckFit& fit) {
+  FitProblem problem;
+  for (int k : fit.varied) {
+    const Coefficient& c = fit.problem.coefficients[k - 1];
+    problem.names.push_back(coefficient_name(fit.problem, k));
+    problem.values.push_back(fit.result.coefficients[k - 1]);
+    problem.floors.push_back(kFloorFraction * (c.upper - c.lower));
+  }
+  for (const Observation& o : fit.problem.observations) problem.observed.push_back(o.concentration);
+  return problem;
+}
+
+std::string step_rule_text(const StatisticsOptions& options) {
+  return "h_k = " + fmt("%g", options.relative_step) +
+         " * max(|b_k|, 0.01 * (BMAX_k - BMIN_k))";
+}
+
+std::string final_progress_line(const DeckFit& fit) {
+  return progress_text(
+      ProgressLine{fit.result.iterations, fit.result.ssq, fit.result.coefficients});
+}
+
+SummaryInput summary_input(const DeckFit& fit, const FitStatistics& st,
+                           const StatisticsOptions& options) {
+  const Problem& problem = fit.problem;
+  const std::vector<double>& fitted = fit.result.coefficients;
+  SummaryInput in;
+  in.heading = {
+      "btcfit-stats: fit of " + fit.deck_name,
+      model_description(problem) + "; " + std::to_string(problem.observations.size()) +
+          " observations",
+      "The search ended at N = " + std::to_string(fit.result.iterations) +
+          "; btcfit's final progress line for this deck:",
+      final_progress_line(fit),
+  };
+  in.confidence = options.confidence;
+  for (int k : fit.varied) {
+    in.names.push_back(coefficient_name(problem, k));
+    in.values.push_back(fitted[k - 1]);
+  }
+  for (int k = 1; k <= int(problem.coefficients.size()); ++k) {
+    if (!problem.coefficients[k - 1].varied) {
+      in.fixed.push_back(coefficient_name(problem, k) + " = " + fmt("%g", fitted[k - 1]));
+    }
+  }
+  // A coefficient within one Jacobian step of a bound: the search could
+  // not go further, and the interval does not take the bound into account.
+  for (std::size_t j = 0; j < fit.varied.size() && j < st.steps.size(); ++j) {
+    const int k = fit.varied[j];
+    const double b = fitted[k - 1];
+    const char* which = nullptr;
+    if (b - st.steps[j] < problem.coefficients[k - 1].lower) which = "lower";
+    if (b + st.steps[j] > problem.coefficients[k - 1].upper) which = "upper";
+    if (which != nullptr) {
+      in.notes.push_back(coefficient_name(problem, k) + " lies at its " + which +
+                         " bound; its interval ignores the bound");
+    }
+  }
+  for (std::size_t j = 0; j < fit.varied.size() && j < st.step_sensitivity.size(); ++j) {
+    const double change = st.step_sensitivity[j];
+    if (!(change <= kStepSensitivityLimit)) {
+      in.notes.push_back("the derivative by " +
+                         coefficient_name(problem, fit.varied[j]) + " changes by " +
+                         fmt("%.2g", 100.0 * change) +
+                         " % when its step is cut tenfold; its standard error is "
+                         "uncertain to about that extent");
+    }
+  }
+  in.step_rule = step_rule_text(options);
+  return in;
+}
+
+DeckPlot deck_plot(const DeckFit& fit, int grid_points) {
+  const Problem& problem = fit.problem;
+  const int nob = int(problem.observations.size());
+  DeckPlot plot;
+  std::vector<double> xs, ts;
+  for (const Observation& o : problem.observations) {
+    xs.push_back(o.distance);
+    ts.push_back(o.time);
+  }
+  plot.time_series = distinct(xs).size() <= distinct(ts).size();
+  const std::vector<double>& key = plot.time_series ? xs : ts;  // per series
+  const std::vector<double>& along = plot.time_series ? ts : xs;  // x axis
+  plot.fixed = distinct(key);
+
+  const bool reduced = problem.data_form != DataForm::measured;
+  // The deck as named on the command line, shortened from the left.
+  std::string name = fit.deck_name;
+  if (name.size() > 60) name = "..." + name.substr(name.size() - 57);
+  plot.figure.title = "Fitted curves: " + name;
+  plot.figure.subtitle = model_description(problem);
+  plot.figure.y_label = reduced ? "reduced concentration" : "concentration";
+  plot.figure.x_label = plot.time_series
+                          ? (problem.data_form == DataForm::reduced_concentration_and_time ? "reduced time"
+                                                                                   : "time")
+                          : "distance";
+
+  double lo = 0.0, hi = 0.0;
+  for (double v : along) {
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  if (!(hi > lo)) hi = lo + 1.0;
+  std::vector<double> grid(std::max(grid_points, 2));
+  for (std::size_t g = 0; g < grid.size(); ++g) {
+    grid[g] = lo + (hi - lo) * double(g) / double(grid.size() - 1);
+  }
+
+  for (double value : plot.fixed) {
+    PlotSeries s;
+    s.label = (plot.time_series ? "x = " : "t = ") + fmt("%g", value);
+    for (int i = 0; i < nob; ++i) {
+      if (key[i] != value) continue;
+      s.obs_x.push_back(along[i]);
+      s.obs_y.push_back(problem.observations[i].concentration);
+    }
+    s.curve_x = grid;
+    const std::vector<double> constant(grid.size(), value);
+    s.curve_y = plot.time_series
+                    ? evaluate(problem, fit.result.coefficients, constant, grid, fit.threads)
+                    : evaluate(problem, fit.result.coefficients, grid, constant, fit.threads);
+    plot.figure.series.push_back(std::move(s));
+  }
+  return plot;
+}
+
+std::string curve_csv(const DeckPlot& plot) {
+  std::string csv = "distance,time,concentration\n";
+  for (std::size_t s = 0; s < plot.figure.series.size(); ++s) {
+    const PlotSeries& series = plot.figure.series[s];
+    for (std::size_t g = 0; g < series.curve_x.size(); ++g) {
+      const double distance = plot.time_series ? plot.fixed[s] : series.curve_x[g];
+      const double time = plot.time_series ? series.curve_x[g] : plot.fixed[s];
+      csv += fmt("%.10g", distance) + "," + fmt("%.10g", time) + "," +
+             fmt("%.10g", series.curve_y[g]) + "\n";
+    }
+  }
+  return csv;
+}
+
+}  // namespace btcfit::stats
