@@ -1,4 +1,5 @@
 #include "api/deck_reader.hpp"
+#include "problem/model_traits.hpp"
 
 #include <string>
 #include <vector>
@@ -23,7 +24,7 @@ void read_deck(ProblemRecord& rec, InputUnit& deck, DeckListener& listener) {
   read_record(integers7, deck,
               {work.MODE, rec.IDATA, obs.IRED, rec.ILSQ, obs.NOB, rec.NOECHO,
                rec.IOUT});
-  if (work.MODE < 1 || work.MODE > 8) {
+  if (!valid_model_code(work.MODE)) {
     throw ProblemError("model code " + std::to_string(work.MODE) +
                        " in columns 1-10 of the control record is outside 1..8");
   }
@@ -34,7 +35,7 @@ void read_deck(ProblemRecord& rec, InputUnit& deck, DeckListener& listener) {
   }
 
   listener.control_read(rec);
-  obs.NCOEF = work.MODE >= 5 ? 7 : 6;
+  obs.NCOEF = model_traits(work.MODE).coefficient_count;
   const int ncoef = obs.NCOEF;
 
   // Records 3 to 7: names, initial values, flags (two records with seven
@@ -62,7 +63,7 @@ void read_deck(ProblemRecord& rec, InputUnit& deck, DeckListener& listener) {
   read_reals([&](int k) -> double& { return rec.BMAX[k]; });
 
   // The fraction beta of the nonequilibrium model cannot exceed 1.
-  if ((work.MODE == 3 || work.MODE == 4) &&
+  if (model_traits(work.MODE).family == ModelFamily::nonequilibrium &&
       (rec.BMAX[5] == 0.0 || rec.BMAX[5] > 1.0)) {
     rec.BMAX[5] = 1.0;
   }
@@ -84,7 +85,7 @@ void read_deck(ProblemRecord& rec, InputUnit& deck, DeckListener& listener) {
     listener.pulses_begin(rec);
     obs.IVAR[4] = 0;
     for (int j = 1; j <= pulses.NPULSE; ++j) {
-      double& time = work.MODE >= 7 ? pulses.TPULSE[j] : pulses.TPULSE[j + 1];
+      double& time = model_traits(work.MODE).load ? pulses.TPULSE[j] : pulses.TPULSE[j + 1];
       read_record(reals7, deck, {time, pulses.CPULSE[j]});
       listener.pulse_read(rec, j);
     }

@@ -1,4 +1,5 @@
 #include "api/problem_conversion.hpp"
+#include "problem/model_traits.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -21,12 +22,14 @@ void require_finite(double v, const std::string& what) {
 
 }  // namespace
 
-int coefficient_count(Model model) { return static_cast<int>(model) >= 5 ? 7 : 6; }
+int coefficient_count(Model model) {
+  return model_traits(static_cast<int>(model)).coefficient_count;
+}
 
 Problem check_problem(const Problem& problem) {
   Problem p = problem;
   const int code = static_cast<int>(p.model);
-  if (code < 1 || code > 8) {
+  if (!valid_model_code(code)) {
     throw ProblemError("model code " + std::to_string(code) + " is outside 1..8");
   }
   const int ncoef = coefficient_count(p.model);
@@ -82,7 +85,7 @@ Problem check_problem(const Problem& problem) {
   }
 
   // The deck's silent corrections.
-  if (code == 3 || code == 4) {
+  if (model_traits(code).family == ModelFamily::nonequilibrium) {
     Coefficient& beta = p.coefficients[4];
     if (beta.upper == 0.0 || beta.upper > 1.0) beta.upper = 1.0;
   }
@@ -121,7 +124,7 @@ std::unique_ptr<ProblemRecord> record_of(const Problem& problem) {
   rec->C0DECK = work.C0;
   pulses.NPULSE = p.pulses.empty() ? 1 : static_cast<int>(p.pulses.size());
   for (std::size_t j = 1; j <= p.pulses.size(); ++j) {
-    double& time = work.MODE >= 7 ? pulses.TPULSE[j] : pulses.TPULSE[j + 1];
+    double& time = model_traits(work.MODE).load ? pulses.TPULSE[j] : pulses.TPULSE[j + 1];
     time = p.pulses[j - 1].time;
     pulses.CPULSE[j] = p.pulses[j - 1].value;
   }
@@ -158,7 +161,8 @@ Problem problem_of(const ProblemRecord& rec) {
   p.input_concentration = rec.C0DECK;
   if (rec.pulses.NPULSE != 1) {
     for (int j = 1; j <= rec.pulses.NPULSE; ++j) {
-      const double time = rec.work.MODE >= 7 ? rec.pulses.TPULSE[j] : rec.pulses.TPULSE[j + 1];
+      const double time =
+          model_traits(rec.work.MODE).load ? rec.pulses.TPULSE[j] : rec.pulses.TPULSE[j + 1];
       p.pulses.push_back({time, rec.pulses.CPULSE[j]});
     }
   }

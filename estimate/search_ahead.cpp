@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "btcfit/errors.hpp"
+#include "problem/model_traits.hpp"
 #include "estimate/annealing.hpp"
 #include "estimate/search_state.hpp"
 #include "models/call_fields.hpp"
@@ -270,7 +271,10 @@ class SearchAhead {
 bool search_ahead(ProblemRecord& rec, SearchState& state, UniformStream& RANDOM5, float& R1,
                   const SearchControl& control, SearchOutcome& outcome) {
   ObservationPool* pool = control.pool;
-  if (pool == nullptr || pool->participants() < 2 || rec.work.MODE < 3) return false;
+  if (pool == nullptr || pool->participants() < 2 ||
+      model_traits(rec.work.MODE).family == ModelFamily::equilibrium) {
+    return false;
+  }
   SearchAhead ahead(rec, state, RANDOM5, R1, control, pool->participants());
   pool->run_each(SearchAhead::part, &ahead);
   ahead.finish(RANDOM5, R1, outcome);

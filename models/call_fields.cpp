@@ -1,4 +1,5 @@
 #include "models/call_fields.hpp"
+#include "problem/model_traits.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -26,7 +27,7 @@ void CallFields::give_to(ProblemRecord& rec) const {
 bool c0_is_set_by_every_call(const ModelWork& w, int npulse) {
   // Each pulse sets C0 to its own concentration; solute loads all share the
   // deck's C0.
-  return npulse > 1 && w.MODE < 7;
+  return npulse > 1 && !model_traits(w.MODE).load;
 }
 
 bool same_call_inputs(const CallFields& a, const CallFields& b, int nob, int npulse) {
@@ -39,7 +40,7 @@ bool same_call_inputs(const CallFields& a, const CallFields& b, int nob, int npu
   const ModelWork& v = b.work;
   if (u.MODE != v.MODE) return false;
   return same_bits(u.CI, v.CI) && (c0_is_set_by_every_call(u, npulse) || same_bits(u.C0, v.C0)) &&
-         same_bits(u.XMAX, v.XMAX) && u.MODSAV == v.MODSAV && same_bits(a.CISAVE, b.CISAVE);
+         same_bits(u.XMAX, v.XMAX) && same_bits(a.CISAVE, b.CISAVE);
 }
 
 double reduced_time_factor(const ObservationGroup& obs, const ModelWork& w, const CoefColumn& B) {

@@ -5,7 +5,7 @@
 // back, which may move them by a rounding each call), the working fields,
 // and CI as saved at the start. Most working fields are set anew by every
 // call from its coefficients and observations before they are read; the
-// others (CI, C0, MODE, MODSAV, XMAX) and the times are what a call takes
+// others (CI, C0, MODE, XMAX) and the times are what a call takes
 // from the one before. Calls for several coefficient sets can therefore run
 // side by side, each on its own copy of the record, once each starts from
 // the fields that the call before it leaves.

@@ -7,6 +7,7 @@
 // Resident concentrations use the third-type inlet condition. All rates and
 // transport parameters arrive already divided by the retardation factor.
 #include "models/array_loop.hpp"
+#include "problem/model_traits.hpp"
 #include "models/equilibrium.hpp"
 
 #include <cmath>
@@ -377,7 +378,7 @@ PulseSolution pulse_solution(const ModelWork& w, double Y, double X, double T) {
   q.X = X;
   q.T = T;
   q.Y = Y;
-  q.flux = (w.MODE == 2);
+  q.flux = model_traits(w.MODE).flux;
   return q;
 }
 

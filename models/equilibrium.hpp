@@ -8,8 +8,8 @@ namespace btcfit {
 // Concentration at distance X and time T (since the start of the pulse) for
 // linear equilibrium adsorption with first-order decay (PAR5) and zero-order
 // production (PAR6), all already divided by the retardation factor. Reads
-// CI, C0, VELO, DISP, TPUL, PAR5, PAR6 and MODE (2 = flux, anything else
-// resident) from `w`. Y is written only when T > 0.
+// CI, C0, VELO, DISP, TPUL, PAR5, PAR6 and MODE (flux or resident
+// concentrations, as the code's traits say) from `w`. Y is written only when T > 0.
 void MOD12(const ModelWork& w, double& Y, double X, double T);
 
 // One call of MOD12 as data: the fields of the working copy that MOD12
@@ -27,7 +27,7 @@ struct PulseSolution {
   double X;
   double T;
   double Y;
-  bool flux;     // MODE == 2
+  bool flux;     // flux (not resident) concentrations
 };
 
 // Solutions without decay (mu = 0) as arrays, K <= kPlainMax: solution k

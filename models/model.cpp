@@ -1,4 +1,5 @@
 #include "models/model.hpp"
+#include "problem/model_traits.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -95,7 +96,7 @@ void equilibrium_observations(ProblemRecord& rec, std::array<double, MAXOBS + 1>
         CI[m] = w.CI;
         C0[m] = w.C0;
         gamma[m] = w.PAR6;
-        flux[m] = (w.MODE == 2);
+        flux[m] = model_traits(w.MODE).flux;
         Y[m] = 0.0;
         owner[m] = j;
         if (++m == kPlainMax) solve();
@@ -249,13 +250,13 @@ void MODEL(ProblemRecord& rec, const CoefColumn& B,
   if (obs.IRED == 2) {
     for (int j = 1; j <= nob; ++j) obs.TOBS[j] = FACT * obs.TOBS[j];
   }
-  if (w.MODE <= 6) w.TPUL = FACT * b(4);
+  const ModelTraits& model = model_traits(w.MODE);
+  if (model.pulse_duration()) w.TPUL = FACT * b(4);
 
-  if (w.MODE >= 5) {
+  if (model.stream_tube()) {
     const StochasticSetup s = begin_stochastic(w, p, B, ncoef);
     stream_tube_observations(rec, s, CCALC, pool);
-    end_stochastic(w);
-  } else if (w.MODE >= 3) {
+  } else if (model.family == ModelFamily::nonequilibrium) {
     prepare_nonequilibrium(w, B, ncoef);
     evaluate_observations(rec, pool, nonequilibrium_observation, {&rec},
                           CCALC);

@@ -9,6 +9,7 @@
 // tau = 0 and the Romberg rule in ln tau for the rest. A pulse is the
 // difference of two steps (two passes).
 #include "models/array_loop.hpp"
+#include "problem/model_traits.hpp"
 #include "models/nonequilibrium.hpp"
 
 #include <algorithm>
@@ -85,7 +86,7 @@ inline PhaseArgs phase_args(const ModelWork& w, double tau) {
   return phase_args_at(w.XCUR, w.PAR5, w.DISP, tau);
 }
 
-// g for flux (MODE 4) and for resident concentrations.
+// g for flux and for resident concentrations.
 inline double phase_flux(double Z, double bR, double P, double tau, double E1) {
   return (Z / tau) * std::sqrt(bR * P / (kFourPi * tau)) * E1;
 }
@@ -94,14 +95,14 @@ inline double phase_resident(double bR, double P, double tau, double E1, double 
 }
 
 inline double phase_from(const ModelWork& w, double tau, double E1, double E2) {
-  if (w.MODE == 4) return phase_flux(w.XCUR, w.PAR5, w.DISP, tau, E1);
+  if (model_traits(w.MODE).flux) return phase_flux(w.XCUR, w.PAR5, w.DISP, tau, E1);
   return phase_resident(w.PAR5, w.DISP, tau, E1, E2);
 }
 
 inline double phase_response(const ModelWork& w, double tau) {
   const PhaseArgs e = phase_args(w, tau);
   const double E1 = EXF(e.A1, 0.0);
-  const double E2 = (w.MODE == 4) ? 0.0 : EXF(e.A2, e.B2);
+  const double E2 = model_traits(w.MODE).flux ? 0.0 : EXF(e.A2, e.B2);
   return phase_from(w, tau, E1, E2);
 }
 
@@ -126,7 +127,7 @@ struct PhaseFields {
 };
 
 inline PhaseFields phase_fields(const ModelWork& w) {
-  return {w.XCUR, w.PAR5, w.DISP, w.PAR6, w.TCUR, w.RFAC, w.MODE == 4};
+  return {w.XCUR, w.PAR5, w.DISP, w.PAR6, w.TCUR, w.RFAC, model_traits(w.MODE).flux};
 }
 
 __attribute__((always_inline)) inline void phase_args_many(int n, const PhaseFields& c,
@@ -220,7 +221,7 @@ void MOD34(ModelWork& w, double& CP, double X, double T) {
   w.XCUR = Z;
 
   if (Z <= 0.0) {
-    if (w.MODE == 3) {
+    if (!model_traits(w.MODE).flux) {
       Z = kInletZ;
       w.XCUR = Z;
     } else {

@@ -7,7 +7,7 @@ namespace btcfit {
 
 // Tube concentration at velocity v, summed over the pulses, times the
 // log-normal density (and times v for flux concentrations). Reads XCUR,
-// TCUR, VLNMU, SIGMA, ALPHA, RFAC, PAR5, PAR6, TMLOAD, MODE, MODSAV from
+// TCUR, VLNMU, SIGMA, ALPHA, RFAC, PAR5, PAR6, TMLOAD, MODE from
 // `w` and the pulse tables and CISAVE from `p`; writes VELO, DISP, TPUL,
 // CI (restored) and C0.
 double CAVG(ModelWork& w, const PulseGroup& p, double v);
@@ -49,8 +49,9 @@ struct StochasticSetup {
 };
 
 // Entry of the stochastic evaluation: writes PAR5, PAR6, SIGMA, VLNMU,
-// ALPHA, TMLOAD (codes 7, 8), C0 (codes 5, 6 with several pulses), and
-// switches MODE to 1 or 2 with the true code in MODSAV. RFAC, CISAVE and
+// ALPHA, TMLOAD (codes 7, 8) and C0 (codes 5, 6 with several pulses); the
+// model code stays as it is (the tubes give flux or resident
+// concentrations as the code's traits say). RFAC, CISAVE and
 // (codes 5, 6) TPUL are already set by the dispatcher.
 StochasticSetup begin_stochastic(ModelWork& w, const PulseGroup& p,
                                  const CoefColumn& B, int NCOEF);
@@ -88,8 +89,5 @@ struct ObservationSource {
 // v_last[number] receive the concentration and the last velocity asked for.
 void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const StochasticSetup& s,
                          const ObservationSource& source, double* C, double* v_last);
-
-// Exit: MODE = MODSAV.
-void end_stochastic(ModelWork& w);
 
 }  // namespace btcfit

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "models/equilibrium.hpp"
+#include "problem/model_traits.hpp"
 #include "models/array_loop.hpp"
 #include "models/exponential.hpp"
 #include "models/logarithm.hpp"
@@ -83,7 +84,8 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
   bool alive[kCavgTubesMax];  // still in the pulse loop
   int at[kCavgTubesMax];
   double vR[kCavgTubesMax], D[kCavgTubesMax];
-  array_loop<tube_parameters>(K, v, w.RFAC, w.ALPHA, w.MODSAV >= 7, w.TMLOAD, vR, D, TPUL);
+  const bool load = model_traits(w.MODE).load;
+  array_loop<tube_parameters>(K, v, w.RFAC, w.ALPHA, model_traits(w.MODE).load, w.TMLOAD, vR, D, TPUL);
   double C0 = w.C0;
   for (int k = 0; k < K; ++k) {
     Y[k] = 0.0;
@@ -91,14 +93,14 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
     CI[k] = (k == 0) ? w.CI : p.CISAVE;
     // Solute load: the input of a tube lasts the longer the slower it
     // flows (TMLOAD / v, set above).
-    if (w.MODSAV < 7) TPUL[k] = w.TPUL;
+    if (!load) TPUL[k] = w.TPUL;
     C0k[k] = C0;
     alive[k] = true;
   }
   // The solutions of the tubes in the pulse loop, as arrays (no decay) or
   // as records (decay).
   const bool decay = (w.PAR5 != 0.0);
-  const bool flux = (w.MODE == 2);
+  const bool flux = model_traits(w.MODE).flux;
   double sv[kCavgTubesMax], sD[kCavgTubesMax], sX[kCavgTubesMax], sT[kCavgTubesMax];
   double sTPUL[kCavgTubesMax], sCI[kCavgTubesMax], sC0[kCavgTubesMax], sY[kCavgTubesMax];
   double sgamma[kCavgTubesMax];
@@ -116,7 +118,7 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
       if (j == 2) {
         for (int k = 0; k < K; ++k) CI[k] = 0.0;
       }
-      if (w.MODSAV < 7) {
+      if (!load) {
         C0 = p.CPULSE[j];
         for (int k = 0; k < K; ++k) {
           if (!alive[k]) continue;
@@ -194,7 +196,7 @@ void cavg_tubes(const ModelWork& w, const PulseGroup& p, int K, const double* v,
   for (int k = 0; k < K; ++k) lnv[k] = fixed_log(v[k]);
   array_loop<density_exponents>(K, lnv, w.VLNMU, w.SIGMA, e);
   exp_many(K, e, e);
-  array_loop<weighted_sums>(K, v, e, S, w.SIGMA, w.MODE == 2, out);
+  array_loop<weighted_sums>(K, v, e, S, w.SIGMA, model_traits(w.MODE).flux, out);
 }
 
 void CAVG_many(ModelWork& w, const PulseGroup& p, int K, const double* v, double* out) {

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "models/exponential.hpp"
+#include "problem/model_traits.hpp"
 #include "models/lockstep.hpp"
 #include "models/logarithm.hpp"
 #include "models/romberg.hpp"
@@ -59,19 +60,16 @@ StochasticSetup begin_stochastic(ModelWork& w, const PulseGroup& p,
   w.SIGMA = b7;
   w.VLNMU = fixed_log(b1) - 0.5 * b7 * b7;  // so that the mean velocity is b1
   w.ALPHA = b2;
-  if (w.MODE >= 7) w.TMLOAD = b4 / w.C0;
+  const bool load = model_traits(w.MODE).load;
+  if (load) w.TMLOAD = b4 / w.C0;
 
   StochasticSetup s;
   s.VMIN = fixed_exp(w.VLNMU - NSIG * w.SIGMA);
   s.VMAX = fixed_exp(w.VLNMU + NSIG * w.SIGMA);
-  if (p.NPULSE > 1 && w.MODE < 7) w.C0 = p.CPULSE[1];
+  if (p.NPULSE > 1 && !load) w.C0 = p.CPULSE[1];
   s.EPS = EPSREL * std::max(w.CI, w.C0);
   s.B1 = b1;
 
-  // MOD12, inside the integrand, is to give resident (1) or flux (2)
-  // concentrations; the true code waits in MODSAV.
-  w.MODSAV = w.MODE;
-  w.MODE = (w.MODE == 6 || w.MODE == 8) ? 2 : 1;
   return s;
 }
 
@@ -96,7 +94,7 @@ class ObservationSteps {
   void start(const ModelWork& w, const StochasticSetup& s, double x, double t,
              LimitAhead ahead, double* C) {
     s_ = &s;
-    flux_ = (w.MODE == 2);
+    flux_ = model_traits(w.MODE).flux;
     C_ = C;
     *C = 0.0;
     VLO_ = first_guess(w, s, x, t);
@@ -257,7 +255,5 @@ void stochastic_lockstep(const ModelWork& w, const PulseGroup& p, const Stochast
   ArraySource a{m, x, t};
   stochastic_lockstep(w, p, s, ObservationSource{ArraySource::take, &a, m, 0}, C, v_last);
 }
-
-void end_stochastic(ModelWork& w) { w.MODE = w.MODSAV; }
 
 }  // namespace btcfit

@@ -28,7 +28,7 @@ struct ObservationGroup {
   std::array<std::int32_t, MAXCOEF + 1> IVAR{};  // 0 fixed, nonzero varied
   std::int32_t NOB = 0;    // number of observations
   std::int32_t IRED = 0;   // 0 measured, 1 reduced C, 2 reduced C and time
-  std::int32_t NCOEF = 0;  // 6 for model codes below 5, else 7
+  std::int32_t NCOEF = 0;  // the model code's coefficient count
 };
 
 // MODAT2: input concentrations, the model code and the working parameters
@@ -49,8 +49,7 @@ struct ModelWork {
   double ALPHA = 0.0;   // stream tubes: dispersivity
   double XCUR = 0.0;    // distance (or dimensionless distance) in work
   double TCUR = 0.0;    // time (or dimensionless time) in work
-  std::int32_t MODE = 0;    // model code 1..8
-  std::int32_t MODSAV = 0;  // true model code while MODE is 1 or 2
+  std::int32_t MODE = 0;  // model code 1..8 (its traits: problem/model_traits.hpp)
 };
 
 // MODAT3: the pulse tables.

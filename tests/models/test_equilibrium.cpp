@@ -50,10 +50,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"production flux", 0.2, 0.0, 0.05, 1.5, 2, 0.60151692},
         Case{"decay resident", 0.2, 0.1, 0.05, 1.5, 1, 0.45117857},
         Case{"decay flux", 0.2, 0.1, 0.05, 1.5, 2, 0.54081217},
-        // Any code other than 2 gives the resident form.
+        // The code's traits choose the form: odd codes (and codes outside
+        // 1..8) resident, even codes flux, as the stream tubes ask of it.
         Case{"code 3 is resident", 0.2, 0.1, 0.05, 1.5, 3, 0.45117857},
         Case{"code 0 is resident", 0.2, 0.0, 0.05, 1.5, 0, 0.50537290},
-        Case{"code 6 is resident", 0.0, 0.0, 0.0, 1.5, 6, 0.29902572}));
+        Case{"code 6 is flux", 0.0, 0.0, 0.0, 1.5, 6, 0.42996788},
+        Case{"code 7 is resident", 0.0, 0.0, 0.0, 1.5, 7, 0.29902572}));
 
 TEST(Equilibrium, NonPositiveTimeLeavesYAlone) {
   for (int mode : {1, 2}) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "models/equilibrium.hpp"
+#include "problem/model_traits.hpp"
 #include "models/stochastic.hpp"
 #include "test_stochastic_setup.hpp"
 
@@ -32,8 +33,7 @@ Problem tube_problem(int code, const Coefs& c, double CI, double C0,
   w.ALPHA = c.alpha;
   if (code >= 7) w.TMLOAD = c.b4 / C0;
   if (pr.p.NPULSE > 1 && code < 7) w.C0 = pr.p.CPULSE[1];
-  w.MODSAV = code;
-  w.MODE = (code % 2 == 0) ? 2 : 1;
+  w.MODE = code;
   w.XCUR = x;
   w.TCUR = t;
   return pr;

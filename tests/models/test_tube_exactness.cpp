@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "models/equilibrium.hpp"
+#include "problem/model_traits.hpp"
 #include "models/romberg.hpp"
 #include "models/stochastic_limit.hpp"
 #include "models/stochastic.hpp"
@@ -284,7 +285,7 @@ double observation_reference(ModelWork& w, const PulseGroup& p, const Stochastic
   if (VLO >= s.VMAX) return 0.0;
   double C = 0.0;
   ROMB(g, C, VLO, VHI);
-  if (w.MODE == 2) C = C / s.B1;
+  if (model_traits(w.MODE).flux) C = C / s.B1;
   return C;
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "problem/problem_record.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit::tube_reference {
 
@@ -87,7 +88,7 @@ inline void MOD12_reference(const ModelWork& w, double& Y, double X, double T) {
   const double T0 = w.TPUL;
   const double mu = w.PAR5;
   const double gamma = w.PAR6;
-  const bool flux = (w.MODE == 2);
+  const bool flux = model_traits(w.MODE).flux;
 
   if (mu == 0.0) {
     for (int pass = 1; pass <= 2; ++pass) {
@@ -186,14 +187,14 @@ inline double CAVG_reference(ModelWork& w, const PulseGroup& p, double v) {
   w.VELO = v / w.RFAC;
   w.DISP = w.ALPHA * w.VELO;
   // Solute load: the input of a tube lasts the longer the slower it flows.
-  if (w.MODSAV >= 7) w.TPUL = w.TMLOAD / v;
+  if (model_traits(w.MODE).load) w.TPUL = w.TMLOAD / v;
 
   // Tube concentration, summed over the pulses that have started.
   double S = 0.0;
   for (int j = 1; j <= p.NPULSE; ++j) {
     if (p.NPULSE != 1) {
       if (j == 2) w.CI = 0.0;
-      if (w.MODSAV < 7) {
+      if (!model_traits(w.MODE).load) {
         Y = 0.0;
         w.C0 = p.CPULSE[j];
         if (w.C0 == 0.0 && j > 1) {
@@ -219,7 +220,7 @@ inline double CAVG_reference(ModelWork& w, const PulseGroup& p, double v) {
       (SQRT2PI * w.SIGMA * v);
 
   if (S < SUMFLOOR) S = 0.0;
-  if (w.MODE == 2) return S * f * v;
+  if (model_traits(w.MODE).flux) return S * f * v;
   return S * f;
 }
 
