@@ -15,6 +15,7 @@
 #include "api/problem_conversion.hpp"
 #include "estimate/annealing.hpp"
 #include "estimate/final_results.hpp"
+#include "estimate/search_state.hpp"
 #include "models/model.hpp"
 #include "models/observation_pool.hpp"
 #include "report/run_report.hpp"
@@ -55,6 +56,56 @@ std::unique_ptr<ObservationPool> make_pool(int threads) {
 
 int usable_threads() { return ObservationPool::machine_threads(); }
 
+const char* numerics_name(Numerics numerics) {
+  switch (numerics) {
+    case Numerics::legacy: return "legacy";
+    case Numerics::accurate: return "accurate";
+  }
+  return "unknown";
+}
+
+const char* method_name(FitMethod method) {
+  switch (method) {
+    case FitMethod::annealing: return "annealing";
+    case FitMethod::least_squares: return "least_squares";
+    case FitMethod::global: return "global";
+  }
+  return "unknown";
+}
+
+const char* termination_text(Termination termination) {
+  switch (termination) {
+    case Termination::stalled: return "improvement stalled for 100 iterations";
+    case Termination::goal_reached: return "SSQ at or below 1e-4";
+    case Termination::iteration_limit: return "iteration limit reached";
+    case Termination::converged: return "converged";
+    case Termination::agreed: return "several descents agreed on the least SSQ";
+    case Termination::starts_done: return "every start descended from";
+    case Termination::cancelled: return "cancelled";
+  }
+  return "unknown";
+}
+
+bool FitOptions::valid(std::string* why) const {
+  const auto refuse = [why](const std::string& reason) {
+    if (why != nullptr) *why = reason;
+    return false;
+  };
+  const int m = static_cast<int>(method);
+  if (m < 0 || m > 2) return refuse("method " + std::to_string(m) + " is not a fit method");
+  if (numerics && *numerics != Numerics::legacy && *numerics != Numerics::accurate) {
+    return refuse("numerics " + std::to_string(static_cast<int>(*numerics)) +
+                  " is neither legacy nor accurate");
+  }
+  if (threads < 0) return refuse("threads is " + std::to_string(threads) + "; 0 or more expected");
+  if (starts < 0) return refuse("starts is " + std::to_string(starts) + "; 0 or more expected");
+  if (agreeing_descents < 1) {
+    return refuse("agreeing_descents is " + std::to_string(agreeing_descents) +
+                  "; 1 or more expected");
+  }
+  return true;
+}
+
 std::string progress_text(const ProgressLine& line) {
   std::ostringstream text;
   {
@@ -67,7 +118,20 @@ std::string progress_text(const ProgressLine& line) {
   return s;
 }
 
-std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients) {
+namespace {
+
+void require_legacy(Numerics numerics) {
+  if (numerics != Numerics::legacy) {
+    throw ProblemError(std::string("numerics ") + numerics_name(numerics) +
+                       " are not available in this build");
+  }
+}
+
+}  // namespace
+
+std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients,
+                             const EvaluateOptions& options) {
+  require_legacy(options.numerics);
   auto rec = record_of(check_problem(problem));
   const CoefColumn set = coefficient_set(*rec, coefficients);
   MODEL(*rec, set, rec->CCALC);
@@ -76,7 +140,9 @@ std::vector<double> evaluate(const Problem& problem, std::span<const double> coe
 
 std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients,
                              std::span<const double> distances, std::span<const double> times,
-                             int threads) {
+                             const EvaluateOptions& options) {
+  require_legacy(options.numerics);
+  int threads = options.threads;
   if (distances.size() != times.size()) {
     throw ProblemError(std::to_string(distances.size()) + " distances and " +
                        std::to_string(times.size()) + " times were given; they go in pairs");
@@ -125,6 +191,14 @@ std::vector<double> evaluate(const Problem& problem, std::span<const double> coe
 }
 
 FitResult fit(const Problem& problem, const FitOptions& options) {
+  std::string why;
+  if (!options.valid(&why)) throw ProblemError("fit options: " + why);
+  if (options.method != FitMethod::annealing) {
+    throw ProblemError(std::string("the ") + method_name(options.method) +
+                       " method is btcfit::analysis::fit's (link btcfit::analysis)");
+  }
+  const Numerics numerics = options.numerics.value_or(Numerics::legacy);
+  require_legacy(numerics);
   auto rec = record_of(check_problem(problem));
   const int ncoef = rec->obs.NCOEF;
   const auto pool = make_pool(options.threads > 0 ? options.threads : usable_threads());
@@ -136,11 +210,44 @@ FitResult fit(const Problem& problem, const FitOptions& options) {
     result.progress.push_back(ProgressLine{N, SSQ, deck_order(set, ncoef)});
     if (options.progress) options.progress(result.progress.back());
   };
-  const SearchOutcome outcome = run_search(*rec, control);
+  SearchOutcome outcome;
+  bool cancelled = false;
+  try {
+    outcome = run_search(*rec, control);
+  } catch (const Cancelled&) {
+    if (!options.return_when_cancelled) throw;
+    // The best set so far is in column 3 once the search has judged its
+    // initial set (a progress line was handed on); before that, the
+    // initial set in column 1 is all there is.
+    cancelled = true;
+    if (!result.progress.empty()) {
+      rec->COEF[0] = rec->COEF[2];
+      outcome.N = result.progress.back().iteration;
+    }
+    outcome.SSQ = sum_of_squares(*rec, rec->COEF[0], pool.get());
+  }
   final_concentrations(*rec, pool.get());
   result.coefficients = deck_order(rec->COEF[0], ncoef);
   result.ssq = outcome.SSQ;
   result.iterations = outcome.N;
+  result.method = FitMethod::annealing;
+  result.numerics = numerics;
+  if (cancelled) {
+    result.termination = Termination::cancelled;
+  } else switch (outcome.end) {
+    case SearchEnd::stalled: result.termination = Termination::stalled; break;
+    case SearchEnd::goal_reached: result.termination = Termination::goal_reached; break;
+    case SearchEnd::iteration_limit: result.termination = Termination::iteration_limit; break;
+  }
+  // The initial set, 500 trials in each outer iteration before the last
+  // (opened only to end the search), and the final call.
+  result.evaluations = 2 + static_cast<long long>(kTrialsPerIteration) * (outcome.N - 1);
+  for (int k = 1; k <= ncoef; ++k) {
+    const bool varied = rec->obs.IVAR[k] != 0;
+    const double b = result.coefficients[k - 1];
+    result.varied.push_back(varied);
+    result.at_bound.push_back(varied && (b == rec->BMIN[k] || b == rec->BMAX[k]));
+  }
   const int nob = std::max(rec->obs.NOB, 0);
   result.calculated.assign(rec->CCALC.begin() + 1, rec->CCALC.begin() + 1 + nob);
   return result;

@@ -22,6 +22,9 @@ void require_finite(double v, const std::string& what) {
 
 }  // namespace
 
+// The public limits are the tables' of the problem record.
+static_assert(kMaxObservations == MAXOBS && kMaxPulses == MAXPULSE);
+
 int coefficient_count(Model model) {
   return model_traits(static_cast<int>(model)).coefficient_count;
 }

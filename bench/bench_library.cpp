@@ -42,7 +42,7 @@ void BM_evaluate_curve(benchmark::State& state) {
   std::vector<double> x(10000, 30.0), t(10000);
   for (std::size_t i = 0; i < t.size(); ++i) t[i] = 0.001 * double(i + 1);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(btcfit::evaluate(p, b, x, t, int(state.range(0))));
+    benchmark::DoNotOptimize(btcfit::evaluate(p, b, x, t, {btcfit::Numerics::legacy, int(state.range(0))}));
   }
   state.SetItemsProcessed(state.iterations() * std::int64_t(t.size()));
 }

@@ -91,7 +91,16 @@ void SearchState::open_iteration() {
   trial_no_ = 0;
   // A sum of squares that is not a number is "not greater" than the goal
   // and ends the search, as it does in every comparison below.
-  if (NFAIL_ > kFailureLimit || !(SSQ_ > kSsqGoal) || N_ >= kIterationLimit) ended_ = true;
+  if (NFAIL_ > kFailureLimit) {
+    ended_ = true;
+    end_ = SearchEnd::stalled;
+  } else if (!(SSQ_ > kSsqGoal)) {
+    ended_ = true;
+    end_ = SearchEnd::goal_reached;
+  } else if (N_ >= kIterationLimit) {
+    ended_ = true;
+    end_ = SearchEnd::iteration_limit;
+  }
 }
 
 void SearchState::queue_line() { lines_.push_back(Line{N_, SSQ_, rec_.COEF[0]}); }
@@ -153,6 +162,7 @@ SearchOutcome run_search(ProblemRecord& rec, const SearchControl& control) {
       state.hand_on_lines(control);
     }
   }
+  outcome.end = state.end();
   outcome.N = state.N();
   outcome.SSQ = state.SSQ();
   return outcome;

@@ -30,6 +30,13 @@ struct SearchControl {
   bool judge_full_window = false;
 };
 
+// Why the search ended, in the order the end test asks.
+enum class SearchEnd : std::int8_t {
+  stalled,          // the best SSQ did not improve in more than 100 outer iterations
+  goal_reached,     // SSQ no longer above the goal 1e-4 (also when it is not a number)
+  iteration_limit,  // the last outer iteration (9999) is done
+};
+
 struct SearchOutcome {
   std::int32_t N = 0;  // outer iteration at which the search ended
   double SSQ = 0.0;    // sum of squares of the best set (COEF column 1)
@@ -38,6 +45,7 @@ struct SearchOutcome {
   // predecessor left), and how many times the latter happened.
   std::int64_t thrown_away = 0;
   std::int64_t fields_differed = 0;
+  SearchEnd end = SearchEnd::iteration_limit;
 };
 
 // Fits the varied coefficients of rec.COEF column 1 to the observations,

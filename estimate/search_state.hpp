@@ -29,6 +29,8 @@ class SearchState {
   void judge(const CoefColumn& trial, double SSQT);
 
   bool ended() const { return ended_; }
+  // Why it ended (meaningful once ended()).
+  SearchEnd end() const { return end_; }
   std::int32_t N() const { return N_; }
   double SSQ() const { return SSQ_; }
 
@@ -56,6 +58,7 @@ class SearchState {
   double TEMP_;
   int trial_no_ = 0;  // trials judged in this outer iteration
   bool ended_ = false;
+  SearchEnd end_ = SearchEnd::iteration_limit;
   std::vector<Line> lines_;
 };
 

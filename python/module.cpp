@@ -174,7 +174,7 @@ py::array_t<double> evaluate_points(const py::tuple& t, const py::handle& coeffi
   auto values = std::make_unique<std::vector<double>>();
   {
     py::gil_scoped_release release;
-    *values = btcfit::evaluate(p, b, xs, ts, threads);
+    *values = btcfit::evaluate(p, b, xs, ts, {btcfit::Numerics::legacy, threads});
   }
   // The array takes over the vector's storage: no copy of many points.
   std::vector<double>* v = values.get();

@@ -215,8 +215,8 @@ DeckPlot deck_plot(const DeckFit& fit, int grid_points) {
     s.curve_x = grid;
     const std::vector<double> constant(grid.size(), value);
     s.curve_y = plot.time_series
-                    ? evaluate(problem, fit.result.coefficients, constant, grid, fit.threads)
-                    : evaluate(problem, fit.result.coefficients, grid, constant, fit.threads);
+                    ? evaluate(problem, fit.result.coefficients, constant, grid, {Numerics::legacy, fit.threads})
+                    : evaluate(problem, fit.result.coefficients, grid, constant, {Numerics::legacy, fit.threads});
     plot.figure.series.push_back(std::move(s));
   }
   return plot;

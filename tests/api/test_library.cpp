@@ -209,8 +209,8 @@ TEST(LibraryEvaluate, PointsGiveTheValuesOfObservations) {
     p.observations.back().distance = 30.0;  // the same largest distance
     const std::vector<double> b = {25, 30, 1.5, 2, 0.5, 0.4};
     const std::vector<double> at_observations = evaluate(p, b);
-    const std::vector<double> one = evaluate(p, b, x, t, 1);
-    const std::vector<double> two = evaluate(p, b, x, t, 2);
+    const std::vector<double> one = evaluate(p, b, x, t, {Numerics::legacy, 1});
+    const std::vector<double> two = evaluate(p, b, x, t, {Numerics::legacy, 2});
     ASSERT_EQ(one.size(), 200u);
     for (std::size_t i = 0; i < 200; ++i) {
       EXPECT_TRUE(same_bits(one[i], two[i])) << i;
@@ -237,6 +237,97 @@ TEST(LibraryCancel, SetFlagEndsTheFit) {
     };
     EXPECT_THROW(fit(problem, options), Cancelled) << threads << " threads";
     EXPECT_EQ(last, 2) << threads << " threads";
+  }
+}
+
+// With return_when_cancelled the fit returns the best set of the lines
+// handed on so far: its SSQ is that of the last line, and the result says
+// it was cancelled.
+TEST(LibraryCancel, BestSetSoFarOnRequest) {
+  const Problem problem = read_deck(golden("nonequilibrium-flux", "deck"));
+  std::atomic<bool> cancel{false};
+  FitOptions options;
+  options.threads = 1;
+  options.cancel = &cancel;
+  options.return_when_cancelled = true;
+  options.progress = [&](const ProgressLine& line) {
+    if (line.iteration == 3) cancel = true;
+  };
+  const FitResult r = fit(problem, options);
+  EXPECT_EQ(r.termination, Termination::cancelled);
+  ASSERT_EQ(r.progress.size(), 4u);
+  EXPECT_EQ(r.iterations, 3);
+  EXPECT_EQ(r.coefficients, r.progress.back().coefficients);
+  EXPECT_EQ(r.ssq, r.progress.back().ssq);
+}
+
+// What the result says of the search, on the reference decks: why it ended
+// (read off the report: the last progress line's iteration against the
+// 100-iteration stall and the 9999 limit), the coefficients varied after
+// the deck's corrections (with several pulses T0 is not varied even where
+// the deck's flag says so), and which of them ended on a bound.
+TEST(LibraryFitResult, SaysWhyAndWhatTheSearchVaried) {
+  struct Case {
+    const char* folder;
+    std::vector<bool> varied;
+  };
+  const std::vector<Case> cases = {
+      {"golden/example", {true, true, true, false, false, false}},
+      // Four pulses: T0, flagged in the deck, is not varied.
+      {"decks/equilibrium-pulses-reduced", {true, true, true, false, false, false}},
+      // Reduced time: V, flagged in the deck, is not varied.
+      {"decks/equilibrium-reduced-time", {false, true, true, false, false, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const Problem problem = read_deck(data_path(std::string(c.folder) + "/deck"));
+    const FitResult r = fit(problem);
+    EXPECT_EQ(r.method, FitMethod::annealing);
+    EXPECT_EQ(r.numerics, Numerics::legacy);
+    EXPECT_EQ(r.varied, c.varied);
+    // A search that ends before its limit with an SSQ above the goal has
+    // stalled.
+    if (r.ssq > 1e-4 && r.iterations < 9999) {
+      EXPECT_EQ(r.termination, Termination::stalled);
+    }
+    EXPECT_EQ(r.evaluations, 2 + 500LL * (r.iterations - 1));
+    ASSERT_EQ(r.at_bound.size(), r.coefficients.size());
+    for (std::size_t k = 0; k < r.coefficients.size(); ++k) {
+      const Coefficient& b = problem.coefficients[k];
+      const bool on = r.coefficients[k] == b.lower || r.coefficients[k] == b.upper;
+      EXPECT_EQ(r.at_bound[k], r.varied[k] && on) << k;
+    }
+  }
+}
+
+// Options that cannot be used are refused before any work, with the reason.
+TEST(LibraryFitOptions, InvalidOptionsSayWhy) {
+  struct Case {
+    const char* name;
+    std::function<void(FitOptions&)> change;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"negative threads", [](FitOptions& o) { o.threads = -1; }, "threads is -1"},
+      {"negative starts", [](FitOptions& o) { o.starts = -2; }, "starts is -2"},
+      {"no agreeing descent", [](FitOptions& o) { o.agreeing_descents = 0; },
+       "agreeing_descents is 0"},
+      {"unknown method", [](FitOptions& o) { o.method = static_cast<FitMethod>(7); },
+       "method 7"},
+  };
+  EXPECT_TRUE(FitOptions{}.valid());
+  for (const Case& c : cases) {
+    FitOptions o;
+    c.change(o);
+    std::string why;
+    EXPECT_FALSE(o.valid(&why)) << c.name;
+    EXPECT_NE(why.find(c.reason), std::string::npos) << c.name << ": " << why;
+    try {
+      fit(example_problem(), o);
+      ADD_FAILURE() << c.name << ": no ProblemError";
+    } catch (const ProblemError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+    }
   }
 }
 
