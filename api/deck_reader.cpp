@@ -1,10 +1,10 @@
 #include "api/deck_reader.hpp"
-#include "problem/model_traits.hpp"
 
 #include <string>
 #include <vector>
 
 #include "btcfit/errors.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 

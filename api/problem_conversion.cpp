@@ -1,11 +1,12 @@
 #include "api/problem_conversion.hpp"
-#include "problem/model_traits.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "btcfit/errors.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 namespace {
@@ -27,6 +28,54 @@ static_assert(kMaxObservations == MAXOBS && kMaxPulses == MAXPULSE);
 
 int coefficient_count(Model model) {
   return model_traits(static_cast<int>(model)).coefficient_count;
+}
+
+std::vector<std::string> coefficient_names(Model model) {
+  const int code = static_cast<int>(model);
+  if (!valid_model_code(code)) {
+    throw ProblemError("model code " + std::to_string(code) + " is outside 1..8");
+  }
+  const ModelTraits& traits = model_traits(code);
+  std::vector<std::string> names;
+  for (int k = 0; k < traits.coefficient_count; ++k) names.emplace_back(traits.names[k]);
+  return names;
+}
+
+std::vector<Coefficient> coefficients_by_name(
+    Model model, const std::map<std::string, Coefficient>& coefficients) {
+  const std::vector<std::string> names = coefficient_names(model);
+  const auto list = [&names] {
+    std::string text;
+    for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+    return text;
+  };
+  for (const auto& entry : coefficients) {
+    if (std::find(names.begin(), names.end(), entry.first) == names.end()) {
+      throw ProblemError("model " + std::to_string(static_cast<int>(model)) +
+                         " has no coefficient named \"" + entry.first + "\"; its names are " +
+                         list());
+    }
+  }
+  // Defaults of the coefficients that may be left out: fixed values under
+  // which the model reduces to the simpler one.
+  const std::map<std::string, double> defaults = {
+      {"R", 1.0}, {"T0", 1e30}, {"MU", 0.0}, {"GAMMA", 0.0}};
+  std::vector<Coefficient> result;
+  for (const std::string& name : names) {
+    Coefficient c;
+    if (const auto given = coefficients.find(name); given != coefficients.end()) {
+      c = given->second;
+    } else if (const auto d = defaults.find(name); d != defaults.end()) {
+      c.initial = c.lower = c.upper = d->second;
+      c.varied = false;
+    } else {
+      throw ProblemError("model " + std::to_string(static_cast<int>(model)) +
+                         " needs coefficient " + name + " (it has no default)");
+    }
+    c.name = name;
+    result.push_back(c);
+  }
+  return result;
 }
 
 Problem check_problem(const Problem& problem) {

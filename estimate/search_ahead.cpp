@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "btcfit/errors.hpp"
-#include "problem/model_traits.hpp"
 #include "estimate/annealing.hpp"
 #include "estimate/search_state.hpp"
 #include "models/call_fields.hpp"
 #include "models/observation_pool.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 namespace {

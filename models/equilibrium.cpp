@@ -7,7 +7,6 @@
 // Resident concentrations use the third-type inlet condition. All rates and
 // transport parameters arrive already divided by the retardation factor.
 #include "models/array_loop.hpp"
-#include "problem/model_traits.hpp"
 #include "models/equilibrium.hpp"
 
 #include <cmath>
@@ -15,6 +14,7 @@
 #include "models/exponential.hpp"
 #include "models/exponential_erfc.hpp"
 #include "models/exponential_erfc_batch.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 

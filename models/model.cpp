@@ -1,5 +1,4 @@
 #include "models/model.hpp"
-#include "problem/model_traits.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +8,7 @@
 #include "models/nonequilibrium.hpp"
 #include "models/observation_pool.hpp"
 #include "models/stochastic.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 namespace {

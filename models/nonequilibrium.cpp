@@ -9,7 +9,6 @@
 // tau = 0 and the Romberg rule in ln tau for the rest. A pulse is the
 // difference of two steps (two passes).
 #include "models/array_loop.hpp"
-#include "problem/model_traits.hpp"
 #include "models/nonequilibrium.hpp"
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include "models/exponential.hpp"
 #include "models/exponential_erfc_batch.hpp"
 #include "models/romberg.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 

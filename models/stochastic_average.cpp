@@ -9,12 +9,12 @@
 #include <cmath>
 
 #include "models/equilibrium.hpp"
-#include "problem/model_traits.hpp"
 #include "models/array_loop.hpp"
 #include "models/exponential.hpp"
 #include "models/logarithm.hpp"
 #include "models/stochastic.hpp"
 #include "models/stochastic_limit.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 

@@ -13,12 +13,12 @@
 #include <cmath>
 
 #include "models/exponential.hpp"
-#include "problem/model_traits.hpp"
 #include "models/lockstep.hpp"
 #include "models/logarithm.hpp"
 #include "models/romberg.hpp"
 #include "models/stochastic.hpp"
 #include "models/stochastic_limit.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iosfwd>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,24 @@ struct Problem {
   DataForm data_form = DataForm::measured;
   ReportSwitches report;
 };
+
+// The model's own names of its coefficients, deck order:
+//   codes 1, 2: V, D, R, T0, MU, GAMMA;   codes 3, 4: V, D, R, T0, BETA, OMEGA;
+//   codes 5, 6: V, ALPHA, R, T0, MU, GAMMA, SIGMA;
+//   codes 7, 8: V, ALPHA, R, M0, MU, GAMMA, SIGMA.
+// Throws ProblemError for a model code outside 1..8.
+std::vector<std::string> coefficient_names(Model model);
+
+// The coefficients of `model` in deck order from a map of the model's
+// names (coefficient_names) to coefficients; each gets its model name.
+// Coefficients left out are fixed at a default where the model has one:
+// R = 1 (no retardation), T0 = 1e30 (a step input: the pulse never ends),
+// MU = 0 and GAMMA = 0 (no decay, no production). V, D or ALPHA, BETA,
+// OMEGA, SIGMA and M0 have no default. Throws ProblemError naming a key that
+// is not one of the model's names, or a coefficient without default that is
+// left out.
+std::vector<Coefficient> coefficients_by_name(
+    Model model, const std::map<std::string, Coefficient>& coefficients);
 
 // The problem with the silent corrections applied. Throws ProblemError for a
 // problem that cannot be evaluated: a model code outside 1..8, a coefficient

@@ -331,4 +331,44 @@ TEST(LibraryFitOptions, InvalidOptionsSayWhy) {
   }
 }
 
+// Coefficients given by their model names: placed in deck order under their
+// names, the ones left out fixed at their defaults, unknown names and
+// missing coefficients without default refused by name.
+TEST(LibraryNames, CoefficientsByName) {
+  const std::vector<Coefficient> c = coefficients_by_name(
+      Model::equilibrium_flux, {{"D", {"x", 30.0, 1.0, 500.0, true}},
+                                {"V", {"", 25.0, 1.0, 100.0, true}}});
+  ASSERT_EQ(c.size(), 6u);
+  const std::vector<std::string> names = {"V", "D", "R", "T0", "MU", "GAMMA"};
+  const std::vector<double> initial = {25.0, 30.0, 1.0, 1e30, 0.0, 0.0};
+  for (std::size_t k = 0; k < c.size(); ++k) {
+    EXPECT_EQ(c[k].name, names[k]);
+    EXPECT_EQ(c[k].initial, initial[k]);
+    EXPECT_EQ(c[k].varied, k < 2) << k;
+  }
+  EXPECT_EQ(coefficient_names(Model::stream_tube_load_flux),
+            (std::vector<std::string>{"V", "ALPHA", "R", "M0", "MU", "GAMMA", "SIGMA"}));
+
+  struct Refused {
+    Model model;
+    std::map<std::string, Coefficient> given;
+    const char* message;
+  };
+  const std::vector<Refused> refused = {
+      {Model::equilibrium_flux, {{"V", {}}, {"D", {}}, {"BETA", {}}},
+       "model 2 has no coefficient named \"BETA\"; its names are V, D, R, T0, MU, GAMMA"},
+      {Model::nonequilibrium_flux, {{"V", {}}, {"D", {}}, {"BETA", {}}},
+       "model 4 needs coefficient OMEGA (it has no default)"},
+      {Model::equilibrium_resident, {{"V", {}}}, "model 1 needs coefficient D"},
+  };
+  for (const Refused& r : refused) {
+    try {
+      coefficients_by_name(r.model, r.given);
+      ADD_FAILURE() << r.message;
+    } catch (const ProblemError& e) {
+      EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace

@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "models/equilibrium.hpp"
-#include "problem/model_traits.hpp"
 #include "models/stochastic.hpp"
 #include "test_stochastic_setup.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 namespace {

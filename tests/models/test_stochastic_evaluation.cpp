@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "models/romberg.hpp"
-#include "problem/model_traits.hpp"
 #include "models/stochastic.hpp"
 #include "test_stochastic_setup.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 namespace {

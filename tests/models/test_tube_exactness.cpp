@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "models/equilibrium.hpp"
-#include "problem/model_traits.hpp"
 #include "models/romberg.hpp"
 #include "models/stochastic_limit.hpp"
 #include "models/stochastic.hpp"
 #include "test_stochastic_setup.hpp"
 #include "tube_reference.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 namespace {
