@@ -56,7 +56,12 @@ void model_values(const ProblemRecord& base, const CoefColumn& set, Numerics num
                   std::span<const double> distances, std::span<const double> times,
                   std::span<double> out, ObservationPool* pool) {
   Groups groups{&base, &set, numerics, distances, times, out, 0, 0};
-  groups.size = numerics == Numerics::accurate ? kAccurateGroup : std::size_t(MAXOBS);
+  // Accurate values: smaller groups when there are few points, so that
+  // every thread gets some (each value depends only on its point).
+  const std::size_t share =
+      pool == nullptr ? kAccurateGroup : out.size() / (4 * std::size_t(pool->participants()));
+  groups.size = numerics == Numerics::accurate ? std::clamp<std::size_t>(share, 1, kAccurateGroup)
+                                               : std::size_t(MAXOBS);
   groups.count = (out.size() + groups.size - 1) / groups.size;
   if (pool == nullptr || groups.count <= 1) {
     groups.take();
