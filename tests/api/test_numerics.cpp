@@ -213,4 +213,46 @@ TEST(Numerics, AccurateFitOfAGoldenDeck) {
                                               {Numerics::accurate, 1}))));
 }
 
+// The lines of `report` after the first line that holds `heading`, up to
+// the next empty line or the end.
+std::vector<std::string> block_after(const std::string& report, const std::string& heading) {
+  std::vector<std::string> lines;
+  std::size_t at = report.find(heading);
+  if (at == std::string::npos) return lines;
+  at = report.find("\r\n", at) + 2;
+  while (at < report.size()) {
+    const std::size_t end = report.find("\r\n", at);
+    if (end == std::string::npos || end == at) break;
+    lines.push_back(report.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+// A report of a problem beyond the deck's 90 observations lists every one
+// of them, in the echo and in the final table, in the layout of the 90 a
+// deck holds: its first 90 lines of each are those of the report of the
+// first 90 observations fitted alike.
+TEST(Numerics, ReportOfMoreObservationsThanADeckHolds) {
+  Problem p = long_curve(Model::equilibrium_flux, 200);
+  p.report.listing = Listing::observed_data;
+  const FitResult r = stopped_fit(p, Numerics::legacy, 1, 1);
+  ASSERT_EQ(r.calculated.size(), 200u);
+  std::ostringstream text;
+  write_report(p, r, text);
+  Problem first = p;
+  first.observations.resize(90);
+  std::ostringstream text90;
+  write_report(first, stopped_fit(first, Numerics::legacy, 1, 1), text90);
+  const std::vector<std::string> echo = block_after(text.str(), "OBS. NO.");
+  const std::vector<std::string> echo90 = block_after(text90.str(), "OBS. NO.");
+  ASSERT_EQ(echo.size(), 200u);
+  ASSERT_EQ(echo90.size(), 90u);
+  EXPECT_EQ(std::vector<std::string>(echo.begin(), echo.begin() + 90), echo90);
+  EXPECT_NE(echo[199].find("200"), std::string::npos) << echo[199];
+  const std::vector<std::string> table = block_after(text.str(), "CALCULATED C");
+  ASSERT_EQ(table.size(), 200u);
+  EXPECT_EQ(block_after(text90.str(), "CALCULATED C").size(), 90u);
+}
+
 }  // namespace
