@@ -136,12 +136,12 @@ struct Problem {
   DataForm data_form = DataForm::measured;
   ReportSwitches report;
   // Set by read_deck. A deck the console program accepts must behave as it
-  // does there, so check_problem with legacy numerics holds a problem read
-  // from a deck only to what the console program accepts (the refusals
-  // marked "code" below are left out), and its coefficient names stay free
-  // labels. Every accurate evaluation and every fit with accurate numerics
-  // applies all refusals. A deck-read problem changed in code keeps the
-  // flag; clear it to have the problem checked as one built in code.
+  // does there, so with legacy numerics (evaluate, the annealing fit,
+  // write_report) a problem read from a deck is held only to what the
+  // console program accepts, and its coefficient names stay free labels
+  // whatever the numerics; accurate numerics apply every other refusal of
+  // check_problem. A deck-read problem changed in code keeps the flag;
+  // clear it to have the problem checked as one built in code.
   bool from_deck = false;
 };
 
@@ -169,9 +169,9 @@ std::vector<Coefficient> coefficients_by_name(
 //   - a model code outside 1..8, a coefficient count other than
 //     coefficient_count(model), a name longer than 6 characters, one pulse
 //     or more than kMaxPulses, or a value that is not a finite number;
-// and, marked "code" (left out for a problem with from_deck set when
-// `numerics` is legacy, so that a deck keeps the console program's
-// behaviour):
+// and, for a problem built in code (from_deck false) with either numerics
+// and for every problem with accurate numerics (a deck read with legacy
+// numerics keeps the console program's behaviour):
 //   - an input concentration C0 of 0, or C0 equal to CI with reduced data
 //     (the reduced form divides by C0 - CI);
 //   - an observation with a negative distance or time;
@@ -184,11 +184,10 @@ std::vector<Coefficient> coefficients_by_name(
 //     lower bound when the coefficient is varied (the models divide by
 //     these, or take their logarithm);
 //   - a varied coefficient whose lower bound is above its upper bound;
-//   - (with either numerics, but never for a problem with from_deck set:
-//     deck names are free labels) a coefficient whose name is the model's
-//     name of another position (coefficient_names), for example "D" first
-//     and "V" second; names are compared without case and surrounding
-//     blanks.
+// and, for a problem built in code only (a deck's names are free labels):
+//   - a coefficient whose name is the model's name of another position
+//     (coefficient_names), for example "D" first and "V" second; names are
+//     compared without case and surrounding blanks.
 // Distances and times at which evaluate is asked for values are held to the
 // same rules as the observations'.
 Problem check_problem(const Problem& problem, Numerics numerics = Numerics::legacy);
