@@ -143,9 +143,9 @@ class MismatchError : public std::runtime_error {
 };
 
 int run_single(const Arguments& parsed, std::FILE* out) {
-  const DeckFit fit = fit_deck(parsed.decks.front());
+  const FittedProblem fit = fit_deck(parsed.decks.front());
   const StatisticsOptions options;
-  const DeckAnalysis analysis = analyse_deck(fit, options, true, parsed.prefix ? 6 : 0);
+  const FitAnalysis analysis = analyse_fit(fit, options, true, parsed.prefix ? 6 : 0);
   std::vector<std::string> files;
   if (parsed.prefix) {
     const DeckPlot plot = deck_plot(fit);
@@ -198,13 +198,13 @@ int run_compare(const Arguments& parsed, std::FILE* out) {
     }
   }
   const StatisticsOptions options;
-  std::vector<DeckFit> fits;
-  std::vector<DeckAnalysis> analyses;
+  std::vector<FittedProblem> fits;
+  std::vector<FitAnalysis> analyses;
   for (const std::string& deck : parsed.decks) {
     fits.push_back(fit_deck(deck));
-    analyses.push_back(analyse_deck(fits.back(), options, false));
+    analyses.push_back(analyse_fit(fits.back(), options, false));
   }
-  const Comparison comparison = compare_decks(fits, analyses);
+  const Comparison comparison = compare_fitted(fits, analyses);
   std::vector<std::string> files;
   if (parsed.prefix) {
     write_file(*parsed.prefix + ".svg", render_svg(comparison_plot(fits)));
