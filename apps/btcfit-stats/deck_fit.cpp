@@ -51,10 +51,18 @@ SummaryInput summary_input(const FittedProblem& fit, const FitStatistics& st,
       "btcfit-stats: fit of " + fit.label,
       model_description(problem) + "; " + std::to_string(problem.observations.size()) +
           " observations",
-      "The search ended at N = " + std::to_string(fit.result.iterations) +
-          "; btcfit's final progress line for this deck:",
-      final_progress_line(fit),
   };
+  if (fit.result.method == FitMethod::annealing) {
+    in.heading.push_back("The search ended at N = " + std::to_string(fit.result.iterations) +
+                         "; btcfit's final progress line for this deck:");
+    in.heading.push_back(final_progress_line(fit));
+  } else {
+    in.heading.push_back(std::string("Fitted by the ") + method_name(fit.result.method) +
+                         " method on " + numerics_name(fit.result.numerics) + " numerics (" +
+                         termination_text(fit.result.termination) + ", " +
+                         std::to_string(fit.result.evaluations) + " model evaluations); SSQ = " +
+                         fmt("%.9g", fit.result.ssq));
+  }
   in.confidence = options.confidence;
   for (int k : fit.varied) {
     in.names.push_back(coefficient_name(problem, k));
