@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "btcfit/analysis.hpp"
 #include "tests/apps/btcfit-stats/svg_structure.hpp"
 
 namespace btcfit::stats {
@@ -23,9 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kUsage = "usage: btcfit-stats DECK [-o PREFIX]";
+const std::string kUsage = "usage: btcfit-stats [--method METHOD] DECK [-o PREFIX]";
 const std::string kCompareUsage =
-    "       btcfit-stats compare DECK DECK [DECK...] [-o PREFIX] [--json]";
+    "       btcfit-stats compare [--method METHOD] DECK DECK [DECK...] [-o PREFIX] [--json]";
 
 std::string golden(const std::string& name) {
   return std::string(BTCFIT_STATS_TEST_DATA) + "/golden/" + name;
@@ -258,6 +259,15 @@ TEST_P(GoldenDeck, SameFittedSetAsBtcfitSummaryAndPlot) {
   EXPECT_EQ(series[0].label.rfind("x = ", 0), 0u);
   EXPECT_NE(svg.find(">time</text>"), std::string::npos);
   EXPECT_NE(svg.find("concentration</text>"), std::string::npos);
+  // The residual panel: one residual per observation; the legend lists
+  // every coefficient.
+  EXPECT_EQ(count_of(svg, "<circle class=\"residual\""), c.observations);
+  EXPECT_NE(svg.find(">observed - fitted</text>"), std::string::npos);
+  // The heading line and one line per coefficient (6, or 7 for the
+  // stream tubes).
+  const std::size_t coefficients =
+      read_deck(golden(c.name) + "/deck").coefficients.size();
+  EXPECT_EQ(count_of(svg, "<text class=\"note\""), int(coefficients) + 1);
   const auto csv = lines_of(read_file(prefix + ".csv"));
   ASSERT_EQ(csv.size(), 202u);
   EXPECT_EQ(csv[0], "distance,time,concentration");
@@ -467,6 +477,51 @@ TEST(Json, WholeSummaryOfOneDeck) {
   const std::string progress = text.out.substr(start, text.out.find('\n', start) - start);
   EXPECT_NE(o.out.find("\"final_progress_line\": \"" + progress + "\""), std::string::npos)
       << progress;
+}
+
+// The analysis library gives the program's numbers: to_json of the same
+// problem and fit is the program's --json document, character for
+// character (the program adds nothing of its own to it).
+TEST(StatsProgram, JsonEqualsTheAnalysisLibrarys) {
+  for (const char* name : {"example", "equilibrium-multipulse"}) {
+    const std::string deck = golden(name) + "/deck";
+    const Outcome o = run({deck, "--json"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const Problem problem = read_deck(deck);
+    analysis::JsonOptions options;
+    options.label = deck;
+    const std::string json = analysis::to_json(problem, analysis::fit(problem), options);
+    EXPECT_EQ(o.out, json) << name;
+  }
+}
+
+// --method: the fit of the deck by another method, named in the summary;
+// an unknown method is refused with exit status 2.
+TEST(StatsProgram, MethodOption) {
+  const Outcome bad = run({"--method", "simplex", golden("example") + "/deck"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("unknown method 'simplex' (annealing, least_squares or global)"),
+            std::string::npos)
+      << bad.err;
+  const Outcome twice = run({"--method", "global", "--method", "global", "x"});
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_NE(twice.err.find("option --method given twice"), std::string::npos) << twice.err;
+}
+
+// --units: the axes and the legend carry the units of length and time.
+TEST(StatsProgram, UnitsOnThePlot) {
+  TempDir dir;
+  const std::string prefix = (dir.path() / "plot").string();
+  const Outcome o = run({golden("example") + "/deck", "-o", prefix, "--units", "cm,h"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::string svg = read_file(prefix + ".svg");
+  EXPECT_NE(svg.find(">time (h)</text>"), std::string::npos) << svg;
+  EXPECT_NE(svg.find("data-label=\"x = 30 cm\""), std::string::npos) << svg;
+  for (const char* bad : {"cm", "cm,", ",h", "cm,h,s"}) {
+    const Outcome refused = run({golden("example") + "/deck", "--units", bad});
+    EXPECT_EQ(refused.status, 2) << bad;
+    EXPECT_NE(refused.err.find("option --units needs LENGTH,TIME"), std::string::npos) << refused.err;
+  }
 }
 
 }  // namespace
