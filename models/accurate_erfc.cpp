@@ -13,6 +13,7 @@
 // convection-dispersion solutions (a = v x / D) never appear on their own.
 #include <cmath>
 
+#include "models/accurate_chebyshev.hpp"
 #include "models/accurate_erfcx_coefficients.hpp"
 #include "models/accurate_kernels.hpp"
 #include "models/exponential.hpp"
@@ -22,27 +23,14 @@ namespace {
 
 constexpr double kSqrtPi = 1.7724538509055160273;
 
-template <int N>
-double clenshaw(const double (&c)[N], double u) {
-  double b1 = 0.0;
-  double b2 = 0.0;
-  const double u2 = 2.0 * u;
-  for (int k = N - 1; k >= 1; --k) {
-    const double b0 = u2 * b1 - b2 + c[k];
-    b2 = b1;
-    b1 = b0;
-  }
-  return u * b1 - b2 + c[0];
-}
-
 // erfcx for x >= 0 (NaN stays NaN).
 double erfcx_nonnegative(double x) {
   if (x < 8.0) {
     const int i = static_cast<int>(2.0 * x);
-    return clenshaw(kErfcxNear[i], 4.0 * x - (2 * i + 1));
+    return chebyshev_sum(kErfcxNear[i], 4.0 * x - (2 * i + 1));
   }
   const double y = 8.0 / x;
-  return clenshaw(kErfcxTail, 2.0 * (y * y) - 1.0) / (x * kSqrtPi);
+  return chebyshev_sum(kErfcxTail, 2.0 * (y * y) - 1.0) / (x * kSqrtPi);
 }
 
 }  // namespace

@@ -1,19 +1,24 @@
 // Adaptive Gauss-Kronrod quadrature over a range split at given points.
 //
-// Method: the 15-point Kronrod rule with its embedded 7-point Gauss rule
+// Method: the 21-point Kronrod rule with its embedded 10-point Gauss rule
 // (nodes and weights as Boost.Math tabulates them, so no function of the C
 // library is involved) on each piece; the piece with the largest error
-// estimate |K15 - G7| is halved until the sum of the estimates is below
-// the tolerance or the table of pieces is full. The estimate |K15 - G7| is
-// that of the lower-order rule: for the smooth integrands here the K15 sum
-// itself is many digits better, so the tolerance is a safe bound. Fixed
-// storage, no allocation; the integrand is a callable of one double.
+// estimate is halved until the sum of the estimates is below the tolerance
+// or the table of pieces is full. The estimate starts from |K21 - G10|,
+// the error of the lower-order rule; for smooth integrands the Kronrod sum
+// is many digits better, so the difference is scaled as QUADPACK scales it
+// (see kronrod_piece). The 21-point rule needs fewer evaluations than the
+// 15-point one for the bell-shaped integrands of the models at the same
+// accuracy. Fixed storage, no allocation; the integrand is a callable of
+// one double.
 #pragma once
 
 #include <algorithm>
 #include <boost/math/quadrature/gauss.hpp>
 #include <boost/math/quadrature/gauss_kronrod.hpp>
 #include <cmath>
+#include <tuple>
+#include <type_traits>
 
 namespace btcfit::accurate_detail {
 
@@ -27,28 +32,49 @@ struct QuadraturePiece {
   double l1;
 };
 
+inline constexpr unsigned kKronrodPoints = 21;
 template <class F>
 QuadraturePiece kronrod_piece(F& f, double a, double b) {
-  using Kronrod = boost::math::quadrature::gauss_kronrod<double, 15>;
-  using Gauss = boost::math::quadrature::gauss<double, 7>;
+  constexpr unsigned kPairs = (kKronrodPoints - 1) / 2;  // also the Gauss order
+  using Kronrod = boost::math::quadrature::gauss_kronrod<double, kKronrodPoints>;
+  using Gauss = boost::math::quadrature::gauss<double, kPairs>;
   const auto& x = Kronrod::abscissa();
   const auto& wk = Kronrod::weights();
   const auto& wg = Gauss::weights();
+  static_assert(std::tuple_size_v<std::remove_cvref_t<decltype(Kronrod::abscissa())>> == kPairs + 1);
+  constexpr unsigned kGaussParity = (kPairs % 2 == 1) ? 0 : 1;  // odd order: 0 is a Gauss node
   const double mid = 0.5 * (a + b);
   const double half = 0.5 * (b - a);
-  // Gauss order 7 is odd: its nodes are x[0] = 0, x[2], x[4], x[6].
-  const double f0 = f(mid);
-  double k = f0 * wk[0];
-  double g = f0 * wg[0];
-  double l1 = std::abs(f0) * wk[0];
-  for (unsigned i = 1; i < x.size(); ++i) {
-    const double fp = f(mid + half * x[i]);
-    const double fm = f(mid - half * x[i]);
-    k += (fp + fm) * wk[i];
-    l1 += (std::abs(fp) + std::abs(fm)) * wk[i];
-    if (i % 2 == 0) g += (fp + fm) * wg[i / 2];
+  double fp[kPairs + 1];
+  double fm[kPairs + 1];
+  fp[0] = fm[0] = f(mid);
+  double k = fp[0] * wk[0];
+  double g = (kGaussParity == 0) ? fp[0] * wg[0] : 0.0;
+  double l1 = std::abs(fp[0]) * wk[0];
+  for (unsigned i = 1; i <= kPairs; ++i) {
+    fp[i] = f(mid + half * x[i]);
+    fm[i] = f(mid - half * x[i]);
+    k += (fp[i] + fm[i]) * wk[i];
+    l1 += (std::abs(fp[i]) + std::abs(fm[i])) * wk[i];
+    if (i % 2 == kGaussParity) g += (fp[i] + fm[i]) * wg[i / 2];
   }
-  return {a, b, half * k, std::abs(half * (k - g)), std::abs(half) * l1};
+  // The spread of f about its mean on the piece, and from it the error
+  // estimate of the 15-point sum (QUADPACK's rule): the difference of the
+  // two rules overstates it by far once both have converged, (200 d)^1.5
+  // follows the faster convergence of the Kronrod sum.
+  const double mean = 0.5 * k;
+  double spread = std::abs(fp[0] - mean) * wk[0];
+  for (unsigned i = 1; i <= kPairs; ++i) {
+    spread += (std::abs(fp[i] - mean) + std::abs(fm[i] - mean)) * wk[i];
+  }
+  spread *= std::abs(half);
+  double error = std::abs(half * (k - g));
+  if (spread != 0.0 && error != 0.0) {
+    const double r = 200.0 * error / spread;
+    error = spread * std::min(1.0, r * std::sqrt(r));
+  }
+  error = std::max(error, 50.0 * 2.220446049250313e-16 * std::abs(half) * l1);
+  return {a, b, half * k, error, std::abs(half) * l1};
 }
 
 // Integral of f over [points[0], points[n-1]] (n >= 2, points ascending),
