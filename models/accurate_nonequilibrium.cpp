@@ -20,7 +20,7 @@
 // the kernel (|sqrt(a) - sqrt(b)| above 8, bounded with the smallest slope
 // of sqrt(a) - sqrt(b)); the pieces are split at the front and at the
 // kernel's peak tau = theta beta, and refined adaptively to a relative
-// 1e-8 of the integral of |G K| by the error estimate of
+// 1e-10 of the integral of |G K| by the error estimate of
 // accurate_quadrature.hpp (which overstates the error by orders of
 // magnitude: the table of tests/data/accurate is met to 1e-10 and better). The largest
 // error against a 30-digit reference is stated in tests/data/accurate.
@@ -34,7 +34,7 @@
 namespace btcfit::accurate_detail {
 namespace {
 
-constexpr double kRelTol = 1e-8;
+constexpr double kRelTol = 1e-10;
 constexpr double kFrontCut = 7.0;   // erfc argument beyond which G is below 1e-22
 constexpr double kKernelCut = 8.0;  // |sqrt(a) - sqrt(b)| beyond which K is below 1e-27
 

@@ -10,7 +10,7 @@
 // velocities whose tube front (the start or end of a pulse or load)
 // reaches the observation at its time (and, for loads, where the load's
 // duration reaches the time: smooth there, but not analytic). Gauss-Kronrod
-// quadrature refines the pieces adaptively to a relative 1e-8 of the
+// quadrature refines the pieces adaptively to a relative 1e-10 of the
 // integral of the absolute integrand by the error estimate of
 // accurate_quadrature.hpp, which overstates the error by orders of
 // magnitude (the table of tests/data/accurate is met to 1e-10 and better).
@@ -25,7 +25,7 @@
 namespace btcfit::accurate_detail {
 namespace {
 
-constexpr double kRelTol = 1e-8;
+constexpr double kRelTol = 1e-10;
 constexpr double kDensityCut = 9.0;
 constexpr double kInvSqrtTwoPi = 0.39894228040143267794;
 constexpr int kMostPoints = 3 * 2 * MAXPULSE + 2;
