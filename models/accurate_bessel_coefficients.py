@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes accurate_bessel_coefficients.hpp: Chebyshev series of
 exp(-x) I0(x) and exp(-x) I1(x) / x (modified Bessel functions of the first
-kind), computed with mpmath at 40 digits.
+kind), computed with mpmath at 40 digits and written in power form (coefficients
+of u^k on the interval's variable u in [-1, 1]).
 
-  [0, 20): 10 intervals of width 2, the two functions themselves, degree 18;
+  [0, 20): 20 intervals of width 1, the two functions themselves, degree 16;
   [20, inf): sqrt(x) exp(-x) I0(x) and sqrt(x) exp(-x) I1(x) as functions
              of s = 20/x on (0, 1], degree 10 (both tend to 1/sqrt(2 pi)).
 
@@ -16,10 +17,10 @@ import mpmath as mp
 
 mp.mp.dps = 40
 
-NEAR_DEGREE = 18
+NEAR_DEGREE = 16
 TAIL_DEGREE = 10
-WIDTH = 2
-INTERVALS = 10
+WIDTH = 1
+INTERVALS = 20
 SWITCH = 20
 
 
@@ -63,6 +64,19 @@ def clenshaw(c, u):
     return u * b1 - b2 + c[0]
 
 
+def monomial(c):
+    """The coefficients in powers of u of sum_k c[k] T_k(u)."""
+    n = len(c)
+    T = [[mp.mpf(1)] + [mp.mpf(0)] * (n - 1), [mp.mpf(0), mp.mpf(1)] + [mp.mpf(0)] * (n - 2)]
+    for k in range(2, n):
+        T.append([2 * (T[k - 1][j - 1] if j > 0 else 0) - T[k - 2][j] for j in range(n)])
+    return [mp.fsum(c[k] * T[k][j] for k in range(n)) for j in range(n)]
+
+
+def power_sum(a, u):
+    return mp.fsum(a[j] * u ** j for j in range(len(a)))
+
+
 def check(f, c, a, b):
     worst = mp.mpf(0)
     for i in range(401):
@@ -71,13 +85,24 @@ def check(f, c, a, b):
         worst = max(worst, abs(clenshaw(c, u) / f(x) - 1))
     if worst > 1.5e-17:
         raise SystemExit(f"series on [{a}, {b}] off by {worst}")
+    # The power form with coefficients rounded to double: the rounding of
+    # the coefficients moves a value by at most sum |a_j| / |f| times 2^-53,
+    # which must stay below 4 units in the last place.
+    m = [mp.mpf(float(x)) for x in monomial(c)]
+    growth = mp.mpf(0)
+    for i in range(401):
+        x = a + (b - a) * mp.mpf(i) / 400
+        u = (2 * x - a - b) / (b - a)
+        growth = max(growth, mp.fsum(abs(m[j] * u ** j) for j in range(len(m))) / abs(f(x)))
+    if growth > 4:
+        raise SystemExit(f"power form on [{a}, {b}] loses digits: {growth}")
     return worst
 
 
 def table(name, rows):
     lines = [f"inline constexpr double {name} = {{"]
     for c in rows:
-        lines.append("    {" + ", ".join(repr(float(x)) for x in c) + "},")
+        lines.append("    {" + ", ".join(repr(float(x)) for x in monomial(c)) + "},")
     lines.append("};")
     return lines
 
@@ -96,19 +121,19 @@ def main():
     t1 = chebyshev(tail1, mp.mpf(0), mp.mpf(1), TAIL_DEGREE)
     worst = max(worst, check(tail0, t0, mp.mpf(0), mp.mpf(1)),
                 check(tail1, t1, mp.mpf(0), mp.mpf(1)))
-    out = ["// Chebyshev series of exp(-x) I0(x) and exp(-x) I1(x) / x; written by",
-           "// accurate_bessel_coefficients.py (mpmath, 40 digits), do not edit.",
+    out = ["// exp(-x) I0(x) and exp(-x) I1(x) / x as polynomials (Chebyshev series in",
+           "// power form); written by accurate_bessel_coefficients.py (mpmath, 40 digits).",
            f"// Largest relative error of the series before rounding: {mp.nstr(worst, 2)}.",
            "#pragma once", "", "namespace btcfit::accurate_detail {", "",
            f"inline constexpr int kBesselIntervals = {INTERVALS};  // of width {WIDTH} on [0, {SWITCH})",
            f"inline constexpr double kBesselSwitch = {SWITCH};",
            f"inline constexpr int kBesselNearTerms = {NEAR_DEGREE + 1};",
            f"inline constexpr int kBesselTailTerms = {TAIL_DEGREE + 1};", "",
-           f"// Interval i, [{WIDTH}i, {WIDTH}(i+1)): sum_k c[i][k] T_k(x - {WIDTH}i - 1).",
+           f"// Interval i, [{WIDTH}i, {WIDTH}(i+1)): sum_k c[i][k] u^k, u = (2x - {WIDTH}(2i + 1)) / {WIDTH}.",
            *table("kBesselI0Near[kBesselIntervals][kBesselNearTerms]", near0), "",
            *table("kBesselI1Near[kBesselIntervals][kBesselNearTerms]", near1), "",
            f"// x >= {SWITCH}: sqrt(x) exp(-x) I0(x) and sqrt(x) exp(-x) I1(x) as",
-           f"// sum_k c[k] T_k(2s - 1), s = {SWITCH}/x.",
+           f"// sum_k c[k] u^k, u = 2s - 1, s = {SWITCH}/x.",
            *table("kBesselTail[2][kBesselTailTerms]", [t0, t1]), "",
            "}  // namespace btcfit::accurate_detail"]
     print("\n".join(out))

@@ -1,19 +1,19 @@
 // erfcx, erfc and exp(a) erfc(b) to close to double precision.
 //
 // Method: erfcx(x) = exp(x^2) erfc(x) is smooth and slowly varying for
-// x >= 0, so it is tabulated as Chebyshev series (accurate_erfcx_
-// coefficients.hpp, made with mpmath at 40 digits): sixteen intervals of
+// x >= 0, so it is tabulated as Chebyshev series in power form
+// (accurate_erfcx_coefficients.hpp, made with mpmath at 40 digits; summed by
+// Estrin's scheme, whose steps do not wait on each other): sixteen intervals of
 // width 1/2 on [0, 8), and beyond 8 the function x sqrt(pi) erfcx(x) of
-// s = 64/x^2, which tends to 1 as x grows. The series are summed by
-// Clenshaw's recurrence; the series themselves are good to 2e-18 relative,
-// so the result carries only the rounding of the summation, a few units in
-// the last place. Negative arguments use erfc(-x) = 2 - erfc(x). erfc(x) is
+// s = 64/x^2, which tends to 1 as x grows. The series are good to 2e-18
+// relative, so the result carries only the rounding of the coefficients and
+// of the summation, a few units in the last place. Negative arguments use erfc(-x) = 2 - erfc(x). erfc(x) is
 // then exp(-x^2) erfcx(x) with the project's own exp, and a product
 // exp(a) erfc(b) is exp(a - b^2) erfcx(b): the large exponentials of the
 // convection-dispersion solutions (a = v x / D) never appear on their own.
 #include <cmath>
 
-#include "models/accurate_chebyshev.hpp"
+#include "models/accurate_polynomial.hpp"
 #include "models/accurate_erfcx_coefficients.hpp"
 #include "models/accurate_kernels.hpp"
 #include "models/exponential.hpp"
@@ -27,10 +27,10 @@ constexpr double kSqrtPi = 1.7724538509055160273;
 double erfcx_nonnegative(double x) {
   if (x < 8.0) {
     const int i = static_cast<int>(2.0 * x);
-    return chebyshev_sum(kErfcxNear[i], 4.0 * x - (2 * i + 1));
+    return polynomial(kErfcxNear[i], 4.0 * x - (2 * i + 1));
   }
   const double y = 8.0 / x;
-  return chebyshev_sum(kErfcxTail, 2.0 * (y * y) - 1.0) / (x * kSqrtPi);
+  return polynomial(kErfcxTail, 2.0 * (y * y) - 1.0) / (x * kSqrtPi);
 }
 
 }  // namespace
