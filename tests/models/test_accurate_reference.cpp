@@ -7,6 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <thread>
+#include <vector>
 #include <cmath>
 #include <cstdio>
 
@@ -62,6 +66,24 @@ TEST(AccurateReference, EveryPointWithinTolerance) {
   }
   const double overall = *std::max_element(worst.begin(), worst.end());
   std::printf("all codes: largest error %.2e (tolerance %.0e)\n", overall, kTolerance);
+}
+
+// Pure: two threads evaluating the whole table at the same time get the
+// bits of a serial evaluation.
+TEST(AccurateReference, ConcurrentCallsGiveTheSerialBits) {
+  const auto& rows = table();
+  std::vector<double> serial(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) serial[i] = accurate_value(rows[i]);
+  std::vector<double> a(rows.size()), b(rows.size());
+  std::thread other([&] {
+    for (std::size_t i = 0; i < rows.size(); ++i) a[i] = accurate_value(rows[i]);
+  });
+  for (std::size_t i = rows.size(); i-- > 0;) b[i] = accurate_value(rows[i]);
+  other.join();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(a[i]), std::bit_cast<std::uint64_t>(serial[i]));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(b[i]), std::bit_cast<std::uint64_t>(serial[i]));
+  }
 }
 
 }  // namespace

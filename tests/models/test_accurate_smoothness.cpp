@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -134,6 +135,40 @@ TEST_P(AccurateSmoothness, StepRisesMonotonicallyWithoutKinks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Grid, AccurateSmoothness, ::testing::ValuesIn(curves()));
+
+// Smooth in the coefficients too: at a time on the front (1.2 R pore
+// volumes, x = XMAX = 1) the value as a function of the dispersion
+// coefficient (Peclet 5 to 200), of omega (0.01 to 10, codes 3, 4) and of
+// sigma (0.1 to 1, codes 5 to 8), on 2000 points each (logarithmic steps
+// for D and omega), with the second-difference test above.
+TEST(AccurateSmoothness, SmoothInCoefficients) {
+  for (int code = 3; code <= 8; ++code) {
+    for (int which = 0; which < 2; ++which) {
+      SCOPED_TRACE("code " + std::to_string(code) + (which == 0 ? " in D" : " in omega or sigma"));
+      const int n = 2000;
+      std::vector<double> c(n);
+      for (int i = 0; i < n; ++i) {
+        const double f = static_cast<double>(i) / (n - 1);
+        Curve curve{code, 20.0, 2.0, code <= 4 ? 0.5 : 0.4, 0.5};
+        if (which == 0) {
+          curve.peclet = 5.0 * std::exp(f * std::log(40.0));
+        } else if (code <= 4) {
+          curve.omega = 0.01 * std::exp(f * std::log(1000.0));
+        } else {
+          curve.beta_or_sigma = 0.1 + 0.9 * f;
+        }
+        CoefColumn B;
+        const ProblemRecord rec = step_problem(curve, B);
+        const double x = 1.0;
+        const double t = 1.2 * curve.R;
+        accurate_model(rec, B, std::span<const double>(&x, 1), std::span<const double>(&t, 1),
+                       std::span<double>(&c[i], 1));
+      }
+      const int i = standing_out(c);
+      EXPECT_EQ(i, -1) << "second difference stands out at point " << i;
+    }
+  }
+}
 
 // The same test finds the kink of the legacy two-site quadrature: the
 // two-site flux curve V = 2, D = 3, R = 1.5, T0 = 1000, beta = 0.7,
