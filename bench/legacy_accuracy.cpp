@@ -25,6 +25,10 @@ int main(int argc, char** argv) {
   std::array<std::vector<double>, 9> legacy;
   std::array<double, 9> accurate{};
   std::array<const testing_accurate::ReferenceRow*, 9> worst{};
+  // By condition: codes 1, 2, 5-8 without / with decay or production;
+  // codes 3, 4 by omega below 0.1, 0.1 to 1, above 1.
+  std::array<std::array<double, 3>, 9> by_condition{};
+  std::array<std::array<int, 3>, 9> in_condition{};
   for (const auto& r : rows) {
     ProblemRecord rec = r.record();
     const CoefColumn B = r.coefficients();
@@ -39,6 +43,14 @@ int main(int argc, char** argv) {
       worst[r.code] = &r;
     }
     legacy[r.code].push_back(e);
+    int group;
+    if (r.code == 3 || r.code == 4) {
+      group = r.b[5] < 0.1 ? 0 : (r.b[5] <= 1.0 ? 1 : 2);
+    } else {
+      group = (r.b[4] != 0.0 || r.b[5] != 0.0) ? 1 : 0;
+    }
+    by_condition[r.code][group] = std::max(by_condition[r.code][group], e);
+    ++in_condition[r.code][group];
   }
   static const char* kind[9] = {"",
                                 "equilibrium, resident",
@@ -62,6 +74,19 @@ int main(int argc, char** argv) {
     std::printf("| %d | %s | %zu | %.1e | %.1e | line %d: Pe %.3g, %.3g PV, c = %.3g | %.1e |\n", code,
                 kind[code], e.size(), e.back(), e[e.size() / 2], w.line, pe, pv, w.c,
                 accurate[code]);
+  }
+  std::printf("\n| code | without decay or production | with decay or production |\n");
+  std::printf("|---|---|---|\n");
+  for (int code : {1, 2, 5, 6, 7, 8}) {
+    std::printf("| %d | %.1e (%d points) | %.1e (%d points) |\n", code, by_condition[code][0],
+                in_condition[code][0], by_condition[code][1], in_condition[code][1]);
+  }
+  std::printf("\n| code | omega < 0.1 | omega 0.1 to 1 | omega > 1 |\n");
+  std::printf("|---|---|---|---|\n");
+  for (int code : {3, 4}) {
+    std::printf("| %d | %.1e (%d points) | %.1e (%d points) | %.1e (%d points) |\n", code,
+                by_condition[code][0], in_condition[code][0], by_condition[code][1],
+                in_condition[code][1], by_condition[code][2], in_condition[code][2]);
   }
   return 0;
 }
