@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "models/accurate.hpp"
+#include "problem/model_traits.hpp"
 #include "models/model.hpp"
 #include "problem/problem_record.hpp"
 
@@ -21,7 +22,7 @@ constexpr int kPoints = 30;
 std::unique_ptr<ProblemRecord> problem(int code) {
   auto rec = std::make_unique<ProblemRecord>();
   rec->work.MODE = code;
-  rec->obs.NCOEF = code >= 5 ? 7 : 6;
+  rec->obs.NCOEF = model_traits(code).coefficient_count;
   rec->obs.NOB = kPoints;
   std::vector<double> b;
   if (code <= 2) {

@@ -86,7 +86,8 @@ double two_site_step(const TwoSitePulse& p, double Z, double theta);
 // concentration, C0 and the pulse duration as the dispatcher leaves them,
 // the load over C0 (codes 7, 8) and the pulse or load table.
 struct StreamTubes {
-  int code;  // 5 to 8
+  bool flux;  // flux-averaged (not resident) concentrations
+  bool load;  // solute loads (codes 7, 8) rather than pulses (5, 6)
   double R;
   double alpha;
   double mu;

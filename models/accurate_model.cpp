@@ -6,6 +6,7 @@
 #include "models/accurate.hpp"
 #include "models/accurate_kernels.hpp"
 #include "models/logarithm.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 namespace {
@@ -67,15 +68,16 @@ void accurate_model(const ProblemRecord& rec, const CoefColumn& B,
   const int ncoef = obs.NCOEF;
   const auto b = [&](int k) { return B[ncoef + k - 1]; };
   const std::size_t n = std::min({distances.size(), times.size(), concentrations.size()});
-  const int mode = w.MODE;
+  const ModelTraits& model = model_traits(w.MODE);
   const double CI = w.CI;
   const double R = b(3);
   const double FACT = (obs.IRED == 2) ? w.XMAX / b(1) : 1.0;
   const double TPUL = FACT * b(4);
 
-  if (mode >= 5) {
+  if (model.stream_tube()) {
     StreamTubes s{};
-    s.code = mode;
+    s.flux = model.flux;
+    s.load = model.load;
     s.R = R;
     s.alpha = b(2);
     s.mu = b(5) / R;
@@ -83,20 +85,20 @@ void accurate_model(const ProblemRecord& rec, const CoefColumn& B,
     s.sigma = b(7);
     s.lnv_mean = fixed_log(b(1)) - 0.5 * b(7) * b(7);
     s.CI = CI;
-    s.C0 = (p.NPULSE > 1 && mode < 7) ? p.CPULSE[1] : w.C0;
+    s.C0 = (p.NPULSE > 1 && !model.load) ? p.CPULSE[1] : w.C0;
     s.TPUL = TPUL;
     s.TMLOAD = b(4) / w.C0;
     s.pulses = &p;
     for (std::size_t i = 0; i < n; ++i) {
       concentrations[i] = stream_tube_average(s, distances[i], FACT * times[i]);
     }
-  } else if (mode >= 3) {
+  } else if (model.family == ModelFamily::nonequilibrium) {
     TwoSitePulse s{};
     s.P = w.XMAX * b(1) / b(2);
     s.R = R;
     s.beta = std::min(b(5), kMostBeta);
     s.omega = b(6);
-    s.flux = (mode != 3);
+    s.flux = model.flux;
     const double V = b(1);
     const double L = w.XMAX;
     for (std::size_t i = 0; i < n; ++i) {
@@ -111,7 +113,7 @@ void accurate_model(const ProblemRecord& rec, const CoefColumn& B,
                                     });
     }
   } else {
-    EquilibriumPulse e{b(1) / R, b(2) / R, TPUL, CI, w.C0, b(5) / R, b(6) / R, mode == 2};
+    EquilibriumPulse e{b(1) / R, b(2) / R, TPUL, CI, w.C0, b(5) / R, b(6) / R, model.flux};
     for (std::size_t i = 0; i < n; ++i) {
       const double x = distances[i];
       concentrations[i] = superpose(p, CI, w.C0, TPUL, FACT * times[i],

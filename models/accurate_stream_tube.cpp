@@ -34,9 +34,8 @@ constexpr int kMostPoints = 3 * 2 * MAXPULSE + 2;
 
 double tube_concentration(const StreamTubes& s, double v, double x, double t) {
   const PulseGroup& p = *s.pulses;
-  const bool loads = s.code >= 7;
-  EquilibriumPulse e{v / s.R, s.alpha * v / s.R, s.TPUL, s.CI, s.C0, s.mu, s.gamma,
-                     s.code == 6 || s.code == 8};
+  const bool loads = s.load;
+  EquilibriumPulse e{v / s.R, s.alpha * v / s.R, s.TPUL, s.CI, s.C0, s.mu, s.gamma, s.flux};
   if (loads) e.T0 = s.TMLOAD / v;
   double sum = 0.0;
   for (int j = 1; j <= p.NPULSE; ++j) {
@@ -59,8 +58,7 @@ double tube_concentration(const StreamTubes& s, double v, double x, double t) {
 
 double stream_tube_average(const StreamTubes& s, double x, double t) {
   const PulseGroup& p = *s.pulses;
-  const bool flux = s.code == 6 || s.code == 8;
-  const double centre = flux ? s.sigma : 0.0;
+  const double centre = s.flux ? s.sigma : 0.0;
   const double lo = centre - kDensityCut;
   const double hi = centre + kDensityCut;
   const auto integrand = [&](double z) {
@@ -82,7 +80,7 @@ double stream_tube_average(const StreamTubes& s, double x, double t) {
       if (!(z > lo && z < hi)) return;
       pts[n++] = z;
     };
-    const bool loads = s.code >= 7;
+    const bool loads = s.load;
     for (int j = 1; j <= p.NPULSE && n + 6 < kMostPoints; ++j) {
       const double tj = t - p.TPULSE[j];
       if (!(tj > 0.0)) break;

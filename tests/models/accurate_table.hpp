@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "problem/model_traits.hpp"
 #include "problem/problem_record.hpp"
 
 namespace btcfit::testing_accurate {
@@ -29,7 +30,7 @@ struct ReferenceRow {
   // at x, t).
   ProblemRecord record() const {
     ProblemRecord rec;
-    rec.obs.NCOEF = code < 5 ? 6 : 7;
+    rec.obs.NCOEF = model_traits(code).coefficient_count;
     rec.obs.IRED = ired;
     rec.obs.NOB = 1;
     rec.obs.XOBS[1] = x;
@@ -46,7 +47,7 @@ struct ReferenceRow {
   }
   CoefColumn coefficients() const {
     CoefColumn B{};
-    const int ncoef = code < 5 ? 6 : 7;
+    const int ncoef = model_traits(code).coefficient_count;
     for (int k = 1; k <= ncoef; ++k) B[ncoef + k - 1] = b[k - 1];
     return B;
   }

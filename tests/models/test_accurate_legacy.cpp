@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "models/accurate.hpp"
+#include "problem/model_traits.hpp"
 #include "models/model.hpp"
 
 namespace btcfit {
@@ -39,7 +40,7 @@ struct Case {
 void compare(const Case& c) {
   ProblemRecord rec;
   rec.work.MODE = c.code;
-  rec.obs.NCOEF = c.code >= 5 ? 7 : 6;
+  rec.obs.NCOEF = model_traits(c.code).coefficient_count;
   rec.obs.IRED = c.ired;
   rec.work.CI = c.CI;
   rec.work.C0 = rec.C0DECK = 1.0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "models/accurate.hpp"
+#include "problem/model_traits.hpp"
 
 namespace btcfit {
 namespace {
@@ -29,7 +30,7 @@ struct Limit {
 double value(const Limit& l) {
   ProblemRecord rec;
   rec.work.MODE = l.code;
-  rec.obs.NCOEF = l.code >= 5 ? 7 : 6;
+  rec.obs.NCOEF = model_traits(l.code).coefficient_count;
   rec.obs.IRED = 1;
   rec.work.C0 = rec.C0DECK = 1.0;
   rec.work.XMAX = 1.0;
@@ -105,7 +106,7 @@ TEST(AccurateLimits, KnownLimitsAgreeWithEquilibrium) {
   const auto eq = [](int code, double R, double D, double x, double t) {
     ProblemRecord rec;
     rec.work.MODE = code;
-    rec.obs.NCOEF = code >= 5 ? 7 : 6;
+    rec.obs.NCOEF = model_traits(code).coefficient_count;
     rec.obs.IRED = 1;
     rec.work.C0 = rec.C0DECK = 1.0;
     rec.work.XMAX = 1.0;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "models/accurate.hpp"
+#include "problem/model_traits.hpp"
 #include "models/model.hpp"
 
 namespace btcfit {
@@ -44,7 +45,7 @@ struct Curve {
 ProblemRecord step_problem(const Curve& c, CoefColumn& B) {
   ProblemRecord rec;
   rec.work.MODE = c.code;
-  rec.obs.NCOEF = c.code >= 5 ? 7 : 6;
+  rec.obs.NCOEF = model_traits(c.code).coefficient_count;
   rec.work.C0 = rec.C0DECK = 1.0;
   rec.work.XMAX = 1.0;
   rec.pulses.NPULSE = 1;
