@@ -6,7 +6,7 @@
 //     each on its default numerics and on legacy numerics, and the ratios
 //     of their times to the annealing search's.
 //
-//   btcfit-method-study synthetic [PER_FAMILY] [SEED] [THREADS] [FIRST_CODE]
+//   btcfit-method-study synthetic [PER_FAMILY] [SEED] [THREADS] [FIRST_CODE] [LAST_CODE]
 //     Synthetic breakthrough curves of a known truth for all 8 model codes
 //     (PER_FAMILY problems per family, half resident, half flux; seeded
 //     Gaussian noise of 1 % of the input concentration): the annealing
@@ -159,12 +159,13 @@ Problem synthetic(int code, std::mt19937_64& engine) {
   return p;
 }
 
-int synthetic_study(int per_family, std::uint64_t seed, int threads, int first_code) {
+int synthetic_study(int per_family, std::uint64_t seed, int threads, int first_code,
+                    int last_code) {
   std::mt19937_64 engine(seed);
   int above_annealing = 0, missed = 0, total = 0;
   std::printf("%4s %4s %14s %14s %14s %8s %8s\n", "code", "no", "annealing", "global", "dense",
               "g<=a", "g=dense");
-  for (int code = 1; code <= 8; ++code) {
+  for (int code = 1; code <= last_code; ++code) {
     for (int i = 0; i < per_family / 2; ++i) {
       const Problem p = synthetic(code, engine);
       if (code < first_code) continue;  // drawn, so that later problems stay the same
@@ -200,8 +201,9 @@ int main(int argc, char** argv) {
   if (mode == "synthetic") {
     return synthetic_study(argc > 2 ? std::atoi(argv[2]) : 20,
                            argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1,
-                           argc > 4 ? std::atoi(argv[4]) : 2, argc > 5 ? std::atoi(argv[5]) : 1);
+                           argc > 4 ? std::atoi(argv[4]) : 2, argc > 5 ? std::atoi(argv[5]) : 1,
+                           argc > 6 ? std::atoi(argv[6]) : 8);
   }
-  std::fprintf(stderr, "usage: btcfit-method-study decks [THREADS] | synthetic [PER_FAMILY] [SEED] [THREADS] [FIRST_CODE]\n");
+  std::fprintf(stderr, "usage: btcfit-method-study decks [THREADS] | synthetic [PER_FAMILY] [SEED] [THREADS] [FIRST_CODE] [LAST_CODE]\n");
   return 2;
 }
