@@ -77,8 +77,9 @@ namespace fma_detail {
 // sum to odd makes the last rounding that of the exact a*b + c (no double
 // rounding). Exact when a and b are normal with 2^-968 <= |a b| < 2^1021,
 // |a|, |b| < 2^996 and |c| < 2^1021: every partial product and sum is then a
-// double. Everything else (a zero, subnormal or huge operand, an infinity, a
-// NaN) goes to std::fma, which is just as exact.
+// double. A zero factor with a finite other one gives a*b + c in one
+// rounding as it stands. Everything else (a subnormal or huge operand, an
+// infinity, a NaN) goes to std::fma, which is just as exact.
 [[gnu::always_inline]] inline double fma_by_parts(double a, double b, double c) {
   const std::uint32_t ea = fma_detail::exponent_field(a);
   const std::uint32_t eb = fma_detail::exponent_field(b);
@@ -89,7 +90,13 @@ namespace fma_detail {
   // comparison.
   const bool in_range = ea - 1u < 2018u && eb - 1u < 2018u && ea + eb - 1078u <= 3065u - 1078u &&
                         ec <= 2043u;
-  if (!in_range) return std::fma(a, b, c);
+  if (!in_range) {
+    // A zero factor makes the product an exact zero, so that one rounded
+    // addition gives the result (the steps of exp and log multiply by a
+    // zero index often).
+    if ((a == 0.0 && eb < 2047u) || (b == 0.0 && ea < 2047u)) return a * b + c;
+    return std::fma(a, b, c);
+  }
   double ph, pl, th, tl;
   fma_detail::two_product(a, b, ph, pl);
   fma_detail::two_sum(c, ph, th, tl);
