@@ -154,6 +154,7 @@ async function runFit() {
   const started = performance.now();
   try {
     const r = await fitDeck(deck, progressTracker());
+    window.btcfit.lastResult = { report: r.report, pd: r.pd, status: r.status, diagnostic: r.diagnostic };
     const seconds = ((performance.now() - started) / 1000).toFixed(1);
     $('progress-lines').scrollTop = $('progress-lines').scrollHeight;
     $('progress').value = 1;
@@ -287,7 +288,7 @@ async function drawPlot(rows, coefficients) {
     axes: [{ label: 'time' }, { label: 'concentration' }],
   }, data, box));
 
-  const rx = [...new Set(rows.map((r) => r.time))].sort((a, b) => a - b);
+  const rx = [...new Set([0, tmax].concat(rows.map((r) => r.time)))].sort((a, b) => a - b);
   const rdata = [rx, rx.map(() => 0)];
   const rseries = [{ label: 'time' }, { label: 'zero', stroke: '#8c959f', width: 1, points: { show: false } }];
   distances.forEach((dist, k) => {
@@ -299,7 +300,7 @@ async function drawPlot(rows, coefficients) {
   });
   charts.push(new uPlot({
     width, height: 170, title: 'Residuals (observed − calculated)',
-    scales: { x: { time: false } }, series: rseries,
+    scales: { x: { time: false, range: [0, tmax] } }, series: rseries, legend: { show: false },
     axes: [{ label: 'time' }, { label: 'residual' }],
   }, rdata, box));
 }
