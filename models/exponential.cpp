@@ -3,6 +3,7 @@
 #include "models/exponential.hpp"
 
 #include "models/exponential_lanes.hpp"
+#include "models/exponential_pairs.hpp"
 #include "models/fused_multiply_add.hpp"
 
 #include <bit>
@@ -79,7 +80,7 @@ void exp_many_plain(int n, const double* x, double* y) {
   for (int i = 0; i < n; ++i) y[i] = fixed_exp(x[i]);
 }
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__wasm_simd128__)
 // Probes: every table entry with r near 0 and near +-ln2/256, over the
 // range of exponents the models use, plus both ends of the main range.
 bool wide_matches_plain() {
@@ -146,6 +147,30 @@ __attribute__((target("avx2,fma"))) void exp_many_wide(int n, const double* x, d
       for (int k = i; k < n; ++k) y[k] = exp_steps_fma(x[k]);
     }
   }
+}
+
+#elif defined(__wasm_simd128__)
+
+bool detect_avx() { return false; }
+bool detect_fma() { return false; }
+
+// WebAssembly with SIMD: two lanes, each with the exact sums of
+// fma_by_parts (the target has no fused multiply-add).
+bool processor_has_wide_exp() { return true; }
+
+void exp_many_wide(int n, const double* x, double* y) {
+  int i = 0;
+  for (; i + 2 <= n; i += 2) {
+    DoublePair v{x[i], x[i + 1]}, r;
+    if (exp_pair(v, r)) {
+      y[i] = r[0];
+      y[i + 1] = r[1];
+    } else {
+      y[i] = fixed_exp(v[0]);
+      y[i + 1] = fixed_exp(v[1]);
+    }
+  }
+  if (i < n) y[i] = fixed_exp(x[i]);
 }
 
 #else

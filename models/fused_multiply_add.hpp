@@ -59,13 +59,15 @@ namespace fma_detail {
 [[gnu::always_inline]] inline double sum_rounded_to_odd(double x, double y) {
   double s, e;
   two_sum(x, y, s, e);
-  std::uint64_t bits = std::bit_cast<std::uint64_t>(s);
-  if (e != 0.0 && (bits & 1u) == 0) {
-    // s is nonzero here (a sum that rounds to zero is exact); step one ulp
-    // toward the dropped part e.
-    bits += (std::signbit(e) == std::signbit(s)) ? 1 : std::uint64_t(-1);
-  }
-  return std::bit_cast<double>(bits);
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(s);
+  const std::uint64_t dropped = std::bit_cast<std::uint64_t>(e);
+  // One step of one ulp toward the dropped part e when s is inexact and
+  // even (s is nonzero then: a sum that rounds to zero is exact); up in
+  // magnitude when e has the sign of s, down otherwise. Written without a
+  // branch, which the processor could not predict.
+  const std::uint64_t step = static_cast<std::uint64_t>((dropped << 1) != 0) & ~bits & 1u;
+  const std::uint64_t down = (dropped ^ bits) >> 63;
+  return std::bit_cast<double>(bits + step - ((step & down) << 1));
 }
 
 }  // namespace fma_detail

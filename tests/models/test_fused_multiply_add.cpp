@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -185,6 +186,8 @@ const Family kFamilies[] = {
        return t;
      }},
 };
+
+void PrintTo(const Family& f, std::ostream* os) { *os << f.name; }
 
 class FmaByParts : public testing::TestWithParam<Family> {};
 
