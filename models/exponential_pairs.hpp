@@ -22,11 +22,27 @@ typedef std::int64_t MaskPair __attribute__((vector_size(16)));
 
 [[gnu::always_inline]] inline DoublePair pair(double v) { return DoublePair{v, v}; }
 
-// fma_by_parts in both lanes: a*b + c rounded once, where every operand lies
-// in fma_by_parts's exact range. Lanes where one does not are marked false in
-// `exact` (their result is then of no use).
+// fma_by_parts in both lanes: a*b + c rounded once, by the quick way when it
+// settles both lanes, else by the exact sums where every operand lies in
+// their exact range. Lanes where one does not are marked false in `exact`
+// (their result is then of no use).
 [[gnu::always_inline]] inline DoublePair fma_pair(DoublePair a, DoublePair b, DoublePair c,
                                                   MaskPair& exact) {
+  {
+    // fma_by_parts's quick way, taken when both lanes settle with it.
+    const DoublePair p = a * b;
+    const DoublePair y = c + p;
+    const DoublePair yc = y - c;
+    const DoublePair e = (c - (y - yc)) + (p - yc);
+    const BitsPair ep = ((BitsPair)p >> 52) & 0x7ff;
+    const BitsPair ey = ((BitsPair)y >> 52) & 0x7ff;
+    const MaskPair usable = (ep - 54 < 2046 - 54) & (ey - 54 < 2046 - 54) & (((BitsPair)y << 12) != 0);
+    const DoublePair half_ulp_p = (DoublePair)((ep - 53) << 52);
+    const DoublePair half_ulp_y = (DoublePair)((ey - 53) << 52);
+    const DoublePair abs_e = (DoublePair)((BitsPair)e & 0x7fffffffffffffff);
+    const MaskPair settled = usable & (abs_e + half_ulp_p < half_ulp_y);
+    if (settled[0] != 0 && settled[1] != 0) return y;
+  }
   const BitsPair ea = ((BitsPair)a >> 52) & 0x7ff;
   const BitsPair eb = ((BitsPair)b >> 52) & 0x7ff;
   const BitsPair ec = ((BitsPair)c >> 52) & 0x7ff;

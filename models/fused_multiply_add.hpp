@@ -73,16 +73,41 @@ namespace fma_detail {
 }  // namespace fma_detail
 
 // a*b + c rounded once to the nearest double, ties to even, from plain
-// double arithmetic: the product split exactly into ph + pl, the sum c + ph
-// split exactly into th + tl, the two low parts tl + pl added with rounding
-// to odd, and th added to that with one rounding to nearest. Rounding the low
-// sum to odd makes the last rounding that of the exact a*b + c (no double
-// rounding). Exact when a and b are normal with 2^-968 <= |a b| < 2^1021,
-// |a|, |b| < 2^996 and |c| < 2^1021: every partial product and sum is then a
-// double. A zero factor with a finite other one gives a*b + c in one
-// rounding as it stands. Everything else (a subnormal or huge operand, an
-// infinity, a NaN) goes to std::fma, which is just as exact.
+// double arithmetic.
+//
+// First the quick way, which settles most sums where c outweighs a*b: y =
+// fl(c + fl(a*b)) with its exact error e (TwoSum). The exact a*b + c lies
+// within |e| + u(p) of y, u(p) being half an ulp of p = fl(a*b); when that is
+// less than half an ulp of y (and y is no power of two, whose lower
+// neighbour is nearer), a*b + c rounds to y. The comparison is made in
+// rounded arithmetic, which cannot turn a sum at or above the bound into one
+// below it (rounding is monotonic).
+//
+// Otherwise the exact way: the product split exactly into ph + pl, the sum
+// c + ph split exactly into th + tl, the two low parts tl + pl added with
+// rounding to odd, and th added to that with one rounding to nearest.
+// Rounding the low sum to odd makes the last rounding that of the exact
+// a*b + c (no double rounding). Exact when a and b are normal with 2^-968 <=
+// |a b| < 2^1021, |a|, |b| < 2^996 and |c| < 2^1021: every partial product
+// and sum is then a double. A zero factor with a finite other one gives
+// a*b + c in one rounding as it stands. Everything else (a subnormal or huge
+// operand, an infinity, a NaN) goes to std::fma, which is just as exact.
 [[gnu::always_inline]] inline double fma_by_parts(double a, double b, double c) {
+  {
+    const double p = a * b;
+    double y, e;
+    fma_detail::two_sum(c, p, y, e);
+    const std::uint32_t ep = fma_detail::exponent_field(p);
+    const std::uint32_t ey = fma_detail::exponent_field(y);
+    const std::uint64_t y_significand = std::bit_cast<std::uint64_t>(y) << 12;
+    // p and y normal, finite and above 2^-969 (their half ulps are normal
+    // powers of two), y below 2^1023 (the TwoSum cannot overflow).
+    if (ep - 54u < 2046u - 54u && ey - 54u < 2046u - 54u && y_significand != 0) {
+      const double half_ulp_p = std::bit_cast<double>(static_cast<std::uint64_t>(ep - 53u) << 52);
+      const double half_ulp_y = std::bit_cast<double>(static_cast<std::uint64_t>(ey - 53u) << 52);
+      if (std::fabs(e) + half_ulp_p < half_ulp_y) return y;
+    }
+  }
   const std::uint32_t ea = fma_detail::exponent_field(a);
   const std::uint32_t eb = fma_detail::exponent_field(b);
   const std::uint32_t ec = fma_detail::exponent_field(c);
