@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "btcfit/btcfit.hpp"
-#include "driver/run.hpp"
+#include "apps/btcfit/run.hpp"
 
 namespace {
 
@@ -105,7 +105,7 @@ int btcfit_curve(const double* coefficients, int n, const double* distances,
     const std::vector<double> c = btcfit::evaluate(
         p, std::span<const double>(coefficients, count),
         std::span<const double>(distances, static_cast<std::size_t>(n)),
-        std::span<const double>(times, static_cast<std::size_t>(n)), 1);
+        std::span<const double>(times, static_cast<std::size_t>(n)));
     std::copy(c.begin(), c.end(), result);
     return 0;
   } catch (const std::exception& e) {
@@ -133,6 +133,21 @@ int btcfit_describe_deck() {
     for (const btcfit::Observation& o : p.observations) {
       std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", o.concentration, o.distance, o.time);
       out << line;
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    write_message("message.txt", e.what());
+    return 1;
+  }
+}
+
+// The model's own names of its coefficients, one a line, into names.txt.
+// Returns 0, or 1 with the reason in message.txt.
+int btcfit_coefficient_names(int model) {
+  try {
+    std::ofstream out("names.txt", std::ios::binary | std::ios::trunc);
+    for (const std::string& name : btcfit::coefficient_names(static_cast<btcfit::Model>(model))) {
+      out << name << '\n';
     }
     return 0;
   } catch (const std::exception& e) {

@@ -159,3 +159,9 @@ Module['describeDeck'] = function () {
   });
   return { model: model, coefficients: coefficients, observations: observations };
 };
+
+// The model's own names of its coefficients, deck order, or {error}.
+Module['coefficientNames'] = function (model) {
+  if (_btcfit_coefficient_names(model) !== 0) return { error: message() };
+  return { names: textOf(readIfPresent('names.txt')).split('\n').filter(function (n) { return n !== ''; }) };
+};

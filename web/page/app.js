@@ -307,31 +307,36 @@ async function drawPlot(rows, coefficients) {
 
 // ------------------------------------------------------ data file & form --
 
-// Names and default values of each model's coefficients: initial value,
-// varied, lower and upper bound.
-const modelCoefficients = {
-  equilibrium: [['V', 25, true, 0.01, 1000], ['D', 30, true, 0.01, 1000], ['R', 1.5, true, 1, 20],
-                ['T0', 2, false, 0, 100], ['MU', 0, false, 0, 0], ['GAMMA', 0, false, 0, 0]],
-  nonequilibrium: [['V', 25, true, 0.01, 1000], ['D', 30, true, 0.01, 1000], ['R', 1.5, true, 1, 20],
-                   ['T0', 2, false, 0, 100], ['BETA', 0.5, true, 0.01, 1], ['OMEGA', 1, true, 0.001, 100]],
-  tubes: [['V', 1, false, 0.01, 100], ['ALPHA', 0.15, true, 0.001, 10], ['R', 1.4, true, 1, 20],
-          ['T0', 2, false, 0, 100], ['MU', 0, false, 0, 0], ['GAMMA', 0, false, 0, 0],
-          ['SIGMA', 0.3, true, 0.01, 2]],
+// Starting values of each model family's coefficients, deck order: initial
+// value, varied, lower and upper bound. The names are the model's own, from
+// the engine.
+const startingValues = {
+  equilibrium: [[25, true, 0.01, 1000], [30, true, 0.01, 1000], [1.5, true, 1, 20],
+                [2, false, 0, 100], [0, false, 0, 0], [0, false, 0, 0]],
+  nonequilibrium: [[25, true, 0.01, 1000], [30, true, 0.01, 1000], [1.5, true, 1, 20],
+                   [2, false, 0, 100], [0.5, true, 0.01, 1], [1, true, 0.001, 100]],
+  tubes: [[1, false, 0.01, 100], [0.15, true, 0.001, 10], [1.4, true, 1, 20],
+          [2, false, 0, 100], [0, false, 0, 0], [0, false, 0, 0], [0.3, true, 0.01, 2]],
 };
 
 function familyOf(model) {
   return model <= 2 ? 'equilibrium' : model <= 4 ? 'nonequilibrium' : 'tubes';
 }
 
-let shownFamily = null;
+let shownCoefficients = null;
 
-function fillCoefficients() {
-  const family = familyOf(Number($('model').value));
-  if (family === shownFamily) return;
-  shownFamily = family;
+async function fillCoefficients() {
+  const model = Number($('model').value);
+  const family = familyOf(model);
+  const n = await request('names', { model });
+  const names = n.error ? startingValues[family].map((_, k) => `C${k + 1}`) : n.names;
+  const key = family + ':' + names.join(',');
+  if (key === shownCoefficients) return;
+  shownCoefficients = key;
   const body = $('coefficients').tBodies[0];
   body.textContent = '';
-  for (const [name, initial, varied, lower, upper] of modelCoefficients[family]) {
+  startingValues[family].forEach(([initial, varied, lower, upper], k) => {
+    const name = names[k];
     const row = body.insertRow();
     const input = (value, label) => {
       const e = document.createElement('input');
@@ -350,7 +355,7 @@ function fillCoefficients() {
     row.insertCell().appendChild(box);
     input(lower, 'lower bound');
     input(upper, 'upper bound');
-  }
+  });
 }
 
 function fillPulses() {
@@ -420,6 +425,7 @@ function readDataFile(text, defaultDistance) {
 }
 
 function formProblem() {
+  if ($('coefficients').tBodies[0].rows.length === 0) throw new InputError('the engine is not ready yet');
   const observations = readDataFile($('data-text').value, () => numberOf($('distance').value, 'distance'));
   const coefficients = [...$('coefficients').tBodies[0].rows].map((row) => {
     const [name, initial, varied, lower, upper] = [...row.cells].map((c) => c.firstChild);
@@ -514,9 +520,8 @@ function init() {
     runFit();
   };
   $('cancel').onclick = () => { if (busy) cancelFit(); };
-  fillCoefficients();
   fillPulses();
-  engineReady.then(() => { $('fit').disabled = false; }, () => {});
+  engineReady.then(() => { $('fit').disabled = false; return fillCoefficients(); }, () => {});
 }
 
 window.addEventListener('error', (event) => {

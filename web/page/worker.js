@@ -1,5 +1,6 @@
 // The engine in a Web Worker, so that the page stays responsive while a fit
-// runs. Messages in: {id, kind: 'fit' | 'writeDeck' | 'describe' | 'curve', ...}; out:
+// runs. Messages in: {id, kind: 'fit' | 'writeDeck' | 'names' | 'describe' |
+// 'curve', ...}; out:
 // {id, kind: 'line', line} while a fit writes its report, then
 // {id, kind: 'done', result} or {id, kind: 'failed', error}.
 importScripts('btcfit-engine.js');
@@ -15,6 +16,8 @@ onmessage = async (event) => {
       result = e.fitDeck(m.deck, (line) => postMessage({ id: m.id, kind: 'line', line }));
     } else if (m.kind === 'writeDeck') {
       result = e.writeDeck(m.problem);
+    } else if (m.kind === 'names') {
+      result = e.coefficientNames(m.model);
     } else if (m.kind === 'describe') {
       result = e.describeDeck();
     } else if (m.kind === 'curve') {
