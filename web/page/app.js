@@ -8,16 +8,19 @@ const $ = (id) => document.getElementById(id);
 
 // ---------------------------------------------------------------- worker --
 
+// The engine's worker, and a spare one loaded beside it, so that a
+// cancelled fit is followed at once by a working engine, offline too.
 let worker = null;
+let spare = null;
 let engineReady = null;
 const pending = new Map();
 let nextId = 1;
 
-function startWorker() {
-  worker = new Worker('worker.js');
+function spawnWorker() {
+  const w = new Worker('worker.js');
   let resolveReady, rejectReady;
-  engineReady = new Promise((res, rej) => { resolveReady = res; rejectReady = rej; });
-  worker.onmessage = (event) => {
+  const ready = new Promise((res, rej) => { resolveReady = res; rejectReady = rej; });
+  w.onmessage = (event) => {
     const m = event.data;
     if (m.kind === 'ready') return resolveReady();
     if (m.kind === 'broken') return rejectReady(new Error(m.error));
@@ -31,14 +34,24 @@ function startWorker() {
       else p.reject(new Error(m.error));
     }
   };
-  worker.onerror = (event) => {
+  w.onerror = (event) => {
     const err = new Error(event.message || 'the engine stopped');
     rejectReady(err);
+    if (w !== worker) return;
     for (const p of pending.values()) p.reject(err);
     pending.clear();
   };
+  return { w, ready };
+}
+
+function startWorker() {
+  const next = spare || spawnWorker();
+  worker = next.w;
+  engineReady = next.ready;
   engineReady.then(() => setEngineState('Engine ready.', false),
                    (err) => setEngineState('The engine could not start: ' + err.message, true));
+  spare = spawnWorker();
+  spare.ready.catch(() => {});  // reported if it is ever used
 }
 
 function request(kind, payload, onLine) {
@@ -510,7 +523,9 @@ function init() {
   readFileInto($('data-file'), (t) => { $('data-text').value = t; checkDataText(); });
   $('deck-text').addEventListener('input', () => setDeck($('deck-text').value));
   $('data-text').addEventListener('input', checkDataText);
-  $('load-example').onclick = () => fetch('example.in').then((r) => r.text()).then(setDeck);
+  // Fetched at once, so that the example is at hand offline too.
+  const example = fetch('example.in').then((r) => r.text());
+  $('load-example').onclick = () => example.then(setDeck);
   $('model').onchange = fillCoefficients;
   $('pulse-count').oninput = fillPulses;
   $('write-deck').onclick = async () => { if (await writeDeckFromForm()) showTab('deck'); };

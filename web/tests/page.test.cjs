@@ -8,9 +8,10 @@
 //     form wrote (BTCFIT_NATIVE, default build/btcfit);
 //   - a bad deck shows the console program's diagnostic;
 //   - Cancel stops a long fit within a second, and the page fits again;
+//   - once loaded, the page fits offline (after a Cancel as well);
 //   - a screenshot of the results (BTCFIT_SCREENSHOT, default
 //     build-wasm/web-results.png) for a person to look at.
-//   node --no-experimental-fetch --test web/tests/page.test.cjs
+//   node --test web/tests/page.test.cjs
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert');
@@ -128,4 +129,18 @@ test('Cancel stops a long fit within a second, and the page fits again', async (
   assert.ok(elapsed < 1000, `cancelled after ${elapsed} ms`);
   const r = await page.evaluate((deck) => window.btcfit.fitDeck(deck), golden('example', 'deck'));
   assert.strictEqual(r.report, golden('example', 'report.out'));
+});
+
+test('once loaded, the page fits offline, after a Cancel too', async () => {
+  await page.context().setOffline(true);
+  try {
+    await page.click('#tab-deck');
+    await page.click('#load-example');
+    await page.waitForFunction(() => document.querySelector('#deck-text').value.includes('GAMMA'));
+    await page.click('#fit');
+    await page.waitForFunction(() => document.querySelector('#progress-text').textContent.startsWith('done'));
+    assert.strictEqual(await page.evaluate(() => window.btcfit.lastResult.report), golden('example', 'report.out'));
+  } finally {
+    await page.context().setOffline(false);
+  }
 });
