@@ -46,12 +46,17 @@ function spawnWorker() {
 
 function startWorker() {
   const next = spare || spawnWorker();
+  spare = null;
   worker = next.w;
   engineReady = next.ready;
-  engineReady.then(() => setEngineState('Engine ready.', false),
-                   (err) => setEngineState('The engine could not start: ' + err.message, true));
-  spare = spawnWorker();
-  spare.ready.catch(() => {});  // reported if it is ever used
+  engineReady.then(() => {
+    setEngineState('Engine ready.', false);
+    // The spare is loaded once this one is ready, so as not to delay it.
+    if (spare === null && worker === next.w) {
+      spare = spawnWorker();
+      spare.ready.catch(() => {});  // reported if it is ever used
+    }
+  }, (err) => setEngineState('The engine could not start: ' + err.message, true));
 }
 
 function request(kind, payload, onLine) {

@@ -10,11 +10,12 @@ const types = {
   '.wasm': 'application/wasm', '.in': 'text/plain', '.png': 'image/png',
 };
 
-function serve(dir) {
+function serve(folder) {
+  const dir = path.resolve(folder);
   const server = http.createServer((req, res) => {
     const name = decodeURIComponent(new URL(req.url, 'http://x').pathname);
     const file = path.join(dir, name === '/' ? 'index.html' : name);
-    if (!file.startsWith(path.resolve(dir)) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+    if (!file.startsWith(dir + path.sep) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       res.writeHead(404);
       res.end('not found');
       return;
