@@ -1,5 +1,6 @@
-// fixed_exp and exp_many: the table evaluation with fused multiply-adds, four lanes at
-// a time where the processor has AVX2 and FMA.
+// fixed_exp and exp_many: the table evaluation with fused multiply-adds, four
+// lanes at a time where the processor has AVX2 and FMA, two with WebAssembly's
+// SIMD.
 #include "models/exponential.hpp"
 
 #include "models/exponential_lanes.hpp"
@@ -43,8 +44,9 @@ namespace {
   const double tail = std::bit_cast<double>(kTable[idx]);
   std::uint64_t sbits = kTable[idx + 1] + (ki << 45);
   const double r2 = r * r;
-  const double tmp = fused_multiply_add(r2 * r2, fused_multiply_add(r, kC5, kC4),
-                              fused_multiply_add(fused_multiply_add(r, kC3, kC2), r2, r + tail));
+  const double tmp =
+      fused_multiply_add(r2 * r2, fused_multiply_add(r, kC5, kC4),
+                         fused_multiply_add(fused_multiply_add(r, kC3, kC2), r2, r + tail));
   if (near_limit) {
     if ((ki & 0x80000000u) == 0) {
       // k > 0: the exponent of the scale may have overflowed; scaled back.

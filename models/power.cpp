@@ -235,8 +235,9 @@ constexpr std::uint32_t kSignBias = 0x800u << 7;
   const double tail = std::bit_cast<double>(kTable[idx]);
   std::uint64_t sbits = kTable[idx + 1] + top;
   const double r2 = r * r;
-  const double tmp = fused_multiply_add(r2 * r2, fused_multiply_add(r, kC5, kC4),
-                              fused_multiply_add(fused_multiply_add(r, kC3, kC2), r2, tail + r));
+  const double tmp =
+      fused_multiply_add(r2 * r2, fused_multiply_add(r, kC5, kC4),
+                         fused_multiply_add(fused_multiply_add(r, kC3, kC2), r2, tail + r));
   if (near_limit) {
     if ((ki & 0x80000000u) == 0) {
       // k > 0: the exponent of the scale may have overflowed; scaled back.
