@@ -61,6 +61,41 @@ ProgramRun run_in(const std::string& dir, const std::string& replies,
   return run;
 }
 
+namespace {
+
+// A word for the shell, in single quotes.
+std::string shell_quoted(const std::string& word) {
+  std::string q = "'";
+  for (char c : word) {
+    if (c == '\'') q += "'\\''";
+    else q += c;
+  }
+  return q + "'";
+}
+
+}  // namespace
+
+ProgramRun run_with_arguments(const std::string& dir, const std::vector<std::string>& arguments,
+                              const std::string& report_path) {
+  std::string command = "cd " + shell_quoted(dir) + " && '" BTCFIT_EXE "'";
+  for (const std::string& a : arguments) {
+    command += ' ';
+    command += shell_quoted(a);
+  }
+  command += " < /dev/null > .console 2> .diagnostics";
+  const int raw = std::system(command.c_str());
+  ProgramRun run;
+  run.directory = dir;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  run.console = read_file(dir + "/.console");
+  run.diagnostics = read_file(dir + "/.diagnostics");
+  const fs::path report = fs::path(report_path).is_absolute() ? fs::path(report_path)
+                                                              : fs::path(dir) / report_path;
+  run.report = read_file_if_exists(report.string());
+  run.pd = read_file_if_exists(dir + "/pd.dat");
+  return run;
+}
+
 ProgramRun run_deck(const std::string& deck, const std::string& tag) {
   const std::string dir = make_work_dir(tag);
   write_file(dir + "/deck.in", deck);
