@@ -10,8 +10,8 @@
 # Columns: deck, model, status (btcfit's exit status), iterations, ssq,
 # b1..b7 (the fitted coefficients in deck order; b7 only for models 5-8),
 # message (btcfit's error message for a failed deck, whose values are empty).
-# Each deck runs in a fresh temporary folder holding it as deck.in; btcfit
-# is asked for the file names deck.in and report.out on standard input.
+# Each deck runs in a fresh temporary folder (where pd.dat goes, when the
+# deck asks for it) as `btcfit DECK report.out`, the deck read where it is.
 # Values come from the report's final progress line (the line just before
 # the blank lines and the OBSERVED C heading).
 #
@@ -39,17 +39,18 @@ csv_field() {  # quotes a field when it holds a comma, a quote or a blank edge
 }
 
 fit_one() {
-  local deck=$1 work status=0 model message= values=
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' RETURN
-  if ! cp -- "$deck" "$work/deck.in" 2>/dev/null; then
+  local deck=$1 path work status=0 model message= values=
+  if [[ ! -f $deck || ! -r $deck ]]; then
     printf '%s,,2,,,,,,,,,,%s\n' "$(csv_field "$deck")" "$(csv_field "cannot read $deck")"
     return
   fi
+  path=$(realpath -- "$deck")
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' RETURN
   # The model code: columns 1-10 of record 2.
   model=$(awk 'NR == 2 { v = substr($0, 1, 10); gsub(/[ \r]/, "", v); print v; exit }' \
-          "$work/deck.in")
-  (cd "$work" && printf 'deck.in\nreport.out\n' | "$BTCFIT" >/dev/null 2>stderr.txt) || status=$?
+          "$path")
+  (cd "$work" && "$BTCFIT" -- "$path" report.out </dev/null >/dev/null 2>stderr.txt) || status=$?
   if ((status == 0)); then
     # The final progress line, cut by its fixed fields I5, F10.6, 6 or 7 F9.5.
     values=$(tr -d '\r' <"$work/report.out" | awk '

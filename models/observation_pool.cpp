@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "models/address_wait.hpp"
+
 namespace btcfit {
 namespace {
 
@@ -52,7 +54,7 @@ ObservationPool::~ObservationPool() {
   stopping_.store(true, std::memory_order_release);
   state_.store((std::uint64_t(generation_ + 1) << 32) | kClosed,
                std::memory_order_release);
-  state_.notify_all();
+  wake_all(state_);
   for (auto& t : workers_) t.join();
 }
 
@@ -96,7 +98,7 @@ void ObservationPool::worker_loop() {
       s = state_.load(std::memory_order_acquire);
     }
     while (generation_of(s) == seen) {
-      state_.wait(s, std::memory_order_acquire);
+      wait_while_equal(state_, s, std::memory_order_acquire);
       s = state_.load(std::memory_order_acquire);
     }
     if (stopping_.load(std::memory_order_acquire)) return;
@@ -111,7 +113,7 @@ void ObservationPool::worker_loop() {
           take_observations();
         }
         finished_.fetch_add(1, std::memory_order_release);
-        finished_.notify_one();
+        wake_one(finished_);
         break;
       }
     }
@@ -145,7 +147,7 @@ void ObservationPool::publish_and_join(void (*own_part)(ObservationPool&)) {
   // Publishes the job with the caller as its first participant; the
   // release orders the fields above before it.
   state_.store((std::uint64_t(generation_) << 32) | 1, std::memory_order_release);
-  state_.notify_all();
+  wake_all(state_);
   own_part(*this);
   const std::uint64_t s = state_.fetch_or(kClosed, std::memory_order_acq_rel);
   const int workers_joined = static_cast<int>(s & kJoinedMask) - 1;
@@ -155,7 +157,7 @@ void ObservationPool::publish_and_join(void (*own_part)(ObservationPool&)) {
     done = finished_.load(std::memory_order_acquire);
   }
   while (done < workers_joined) {
-    finished_.wait(done, std::memory_order_acquire);
+    wait_while_equal(finished_, done, std::memory_order_acquire);
     done = finished_.load(std::memory_order_acquire);
   }
 }

@@ -1,12 +1,10 @@
 #include "apps/btcfit/run.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <vector>
 #include <memory>
 #include <string>
@@ -15,6 +13,7 @@
 #include "api/deck_reader.hpp"
 #include "api/echo_writer.hpp"
 #include "api/problem_conversion.hpp"
+#include "apps/btcfit/file_identity.hpp"
 #include "problem/problem_record.hpp"
 #include "report/record_layout.hpp"
 #include "report/run_report.hpp"
@@ -35,22 +34,6 @@ void ask(const Layout& prompt, OutputUnit& console_out, InputUnit& console_in,
   write_record(prompt, {}, console_out);
   console_out.flush();
   read_record(answer, console_in, {FieldTarget(reply.data(), reply.size())});
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// True when `name` leads to pd.dat of the working directory, whether or not
-// that file exists yet.
-bool is_pd_file(const std::string& name) {
-  if (same_file(name, "pd.dat")) return true;
-  std::error_code e1, e2;
-  const auto a = std::filesystem::weakly_canonical(name, e1);
-  const auto b = std::filesystem::weakly_canonical("pd.dat", e2);
-  return !e1 && !e2 && a == b;
 }
 
 // Whether the deck's control record asks for pd.dat. Read ahead of the run
@@ -102,8 +85,13 @@ class StatusLine {
   bool shown_ = false;
 };
 
-void run(std::FILE* console_in_file, std::FILE* console_out_file, int threads,
-         std::FILE* diagnostics) {
+// The two file names from the console dialogue.
+struct FileNames {
+  std::string deck;
+  std::string report;
+};
+
+FileNames ask_file_names(std::FILE* console_in_file, std::FILE* console_out_file) {
   static const Layout input_prompt("(' Enter Input file name --> ')");
   static const Layout output_prompt("(' Enter Output file name -> ')");
 
@@ -113,17 +101,20 @@ void run(std::FILE* console_in_file, std::FILE* console_out_file, int threads,
   std::array<char, 15> output_reply{};
   ask(input_prompt, console_out, console_in, input_reply);
   ask(output_prompt, console_out, console_in, output_reply);
-  const std::string infile = trimmed_name(input_reply);
-  const std::string outfile = trimmed_name(output_reply);
+  console_out.flush();
+  return {trimmed_name(input_reply), trimmed_name(output_reply)};
+}
 
+void run(const std::string& infile, const std::string& outfile, int threads,
+         std::FILE* diagnostics) {
   // Opening the report would truncate the deck if both names lead to the
   // same file.
-  if (same_file(infile, outfile)) {
+  if (same_existing_file(infile, outfile)) {
     throw IoError(6, outfile, "the report file is the input deck itself; "
                               "refusing to overwrite it");
   }
 
-  if (is_pd_file(outfile) && deck_asks_for_pd_file(infile)) {
+  if (same_file_name(outfile, "pd.dat") && deck_asks_for_pd_file(infile)) {
     throw IoError(6, outfile, "the report file is pd.dat, which the deck "
                               "asks to be written too; choose another name");
   }
@@ -167,15 +158,13 @@ void run(std::FILE* console_in_file, std::FILE* console_out_file, int threads,
   for (const Observation& o : problem.observations) observed.push_back(o.concentration);
   write_final_table(observed, result.calculated, report);
   report.close();
-  console_out.flush();
 }
 
-}  // namespace
-
-int run_program(std::FILE* console_in, std::FILE* console_out,
-                std::FILE* diagnostics, int threads) {
+// The diagnostic line and exit status of a run that ends with an error.
+template <class Run>
+int with_diagnostics(std::FILE* diagnostics, Run&& body) {
   try {
-    run(console_in, console_out, threads, diagnostics);
+    body();
     return kExitNormal;
   } catch (const ProblemError& e) {
     std::fprintf(diagnostics, "btcfit: %s\n", e.what());
@@ -189,6 +178,21 @@ int run_program(std::FILE* console_in, std::FILE* console_out,
     std::fprintf(diagnostics, "btcfit: %s\n", e.what());
     return kExitIoFailure;
   }
+}
+
+}  // namespace
+
+int run_program(std::FILE* console_in, std::FILE* console_out,
+                std::FILE* diagnostics, int threads) {
+  return with_diagnostics(diagnostics, [&] {
+    const FileNames names = ask_file_names(console_in, console_out);
+    run(names.deck, names.report, threads, diagnostics);
+  });
+}
+
+int run_files(const std::string& deck, const std::string& report,
+              std::FILE* diagnostics, int threads) {
+  return with_diagnostics(diagnostics, [&] { run(deck, report, threads, diagnostics); });
 }
 
 }  // namespace btcfit

@@ -68,7 +68,8 @@ SearchRun search(const SearchCase& c, ObservationPool* pool) {
     for (int row = 0; row < 2 * rec.obs.NCOEF; ++row) {
       std::uint64_t bits;
       std::memcpy(&bits, &set[row], sizeof bits);
-      line += " " + std::to_string(bits);
+      line += ' ';
+      line += std::to_string(bits);
     }
     run.lines.push_back(line);
   };

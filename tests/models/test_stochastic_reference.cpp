@@ -27,6 +27,7 @@
 
 #include <array>
 #include <cmath>
+#include <numbers>
 
 #include "models/equilibrium.hpp"
 #include "models/stochastic.hpp"
@@ -84,7 +85,7 @@ double full_average(const Problem& pr, int code, const Coefs& c, double x,
   const double ub = mu + 3.9 * c.sigma + std::log(100.0);
   const int n = 10000;
   const double h = (ub - ua) / n;
-  const double sqrt2pi = std::sqrt(2.0 * M_PI);
+  const double sqrt2pi = std::sqrt(2.0 * std::numbers::pi);
   double sum = 0.0;
   for (int i = 0; i <= n; ++i) {
     const double u = ua + i * h;

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace btcfit::testing_support {
 
@@ -28,6 +29,12 @@ std::string make_work_dir(const std::string& tag);
 // the replies; `report_name` says which file to collect as the report.
 ProgramRun run_in(const std::string& dir, const std::string& replies,
                   const std::string& report_name = "report.out");
+
+// Runs the program in `dir` with `arguments` on its command line and
+// standard input empty. Collects the report from `report_path` (relative to
+// `dir` or absolute) and pd.dat from `dir`.
+ProgramRun run_with_arguments(const std::string& dir, const std::vector<std::string>& arguments,
+                              const std::string& report_path);
 
 // Writes `deck` as deck.in in a new directory and runs the program with the
 // replies "deck.in" and "report.out".

@@ -4,7 +4,6 @@
 // run through the library serially and with several threads, and both
 // reports must equal the checked report.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -24,16 +23,11 @@ std::string report_with_threads(const std::string& deck, int threads,
   write_file(dir + "/deck.in", deck);
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);
-  char replies[] = "deck.in\nreport.out\n";
-  std::FILE* in = fmemopen(replies, sizeof replies - 1, "r");
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int status = btcfit::run_program(in, out, err, threads);
-  std::fclose(in);
-  std::fclose(out);
+  std::FILE* err = std::fopen(".diagnostics", "wb");
+  const int status = btcfit::run_files("deck.in", "report.out", err, threads);
   std::fclose(err);
   std::filesystem::current_path(previous);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(status, 0) << read_file(dir + "/.diagnostics");
   return read_file(dir + "/report.out");
 }
 
