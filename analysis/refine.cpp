@@ -105,6 +105,26 @@ class ModelCost final : public ceres::CostFunction {
   std::atomic<int>& evaluations_;
 };
 
+// Hands each iteration of the descent to the caller's callback; the SSQ of
+// Ceres is half the sum of squares.
+class ForwardIterations final : public ceres::IterationCallback {
+ public:
+  ForwardIterations(const RefineOptions& options, int done, bool& stopped)
+      : options_(options), done_(done), stopped_(stopped) {}
+  ceres::CallbackReturnType operator()(const ceres::IterationSummary& summary) override {
+    if (options_.iteration_callback(done_ + summary.iteration, 2.0 * summary.cost)) {
+      return ceres::SOLVER_CONTINUE;
+    }
+    stopped_ = true;
+    return ceres::SOLVER_ABORT;
+  }
+
+ private:
+  const RefineOptions& options_;
+  int done_;
+  bool& stopped_;
+};
+
 double sum_of_squares(const Model& model, std::span<const double> observed,
                       std::span<const double> b) {
   std::vector<double> calc(observed.size());
@@ -178,12 +198,14 @@ Refinement refine(const Model& model, std::span<const double> observed,
     solver.num_threads = 1;
     solver.logging_type = ceres::SILENT;
     solver.minimizer_progress_to_stdout = false;
+    ForwardIterations forward(options, r.iterations, r.stopped);
+    if (options.iteration_callback) solver.callbacks.push_back(&forward);
     ceres::Solver::Summary summary;
     ceres::Solve(solver, &problem, &summary);
     r.iterations += std::max(0, int(summary.iterations.size()) - 1);
     r.converged = summary.termination_type == ceres::CONVERGENCE;
     r.message = summary.message;
-    if (r.iterations >= options.max_iterations) break;
+    if (r.stopped || r.iterations >= options.max_iterations) break;
 
     // The gradient of SSQ/2 at the result: which coefficients on a bound
     // are pushed against it.

@@ -12,6 +12,7 @@
 // asked; the model callable must then be safe to call concurrently.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ struct RefineOptions {
   double function_tolerance = 1e-15;
   double parameter_tolerance = 1e-14;
   double gradient_tolerance = 1e-16;
+  // Called after each accepted or rejected step with the iteration count
+  // so far and the SSQ of the current set; returning false ends the
+  // descent at once (Refinement::stopped). May be empty.
+  std::function<bool(int iteration, double ssq)> iteration_callback;
 };
 
 struct Refinement {
@@ -39,6 +44,7 @@ struct Refinement {
   int iterations = 0;          // Levenberg-Marquardt iterations
   int evaluations = 0;         // model calls, the Jacobian's included
   bool converged = false;      // a stopping rule was met (not the limit)
+  bool stopped = false;        // the iteration callback ended the descent
   std::string message;         // Ceres' reason for stopping
 };
 

@@ -12,9 +12,6 @@
 namespace btcfit::stats {
 namespace {
 
-// Step floor of coefficient k: a hundredth of its search interval.
-constexpr double kFloorFraction = 0.01;
-
 // A Jacobian column that changes by more than this fraction when the step
 // is cut tenfold earns a note in the summary.
 constexpr double kStepSensitivityLimit = 0.01;
@@ -33,78 +30,11 @@ std::vector<double> distinct(std::vector<double> v) {
 
 }  // namespace
 
-DeckFit fit_deck(const std::string& deck_path, int threads) {
-  DeckFit fit;
-  fit.deck_name = deck_path;
-  fit.problem = check_problem(read_deck(std::filesystem::path(deck_path)));
-  fit.threads = threads > 0 ? threads : usable_threads();
-  FitOptions options;
-  options.threads = fit.threads;
-  fit.result = btcfit::fit(fit.problem, options);
-  for (std::size_t k = 1; k <= fit.problem.coefficients.size(); ++k) {
-    if (fit.problem.coefficients[k - 1].varied) fit.varied.push_back(int(k));
-  }
-  return fit;
-}
-
-std::string coefficient_name(const Problem& problem, int k) {
-  const std::string& name = problem.coefficients[k - 1].name;
-  const auto first = name.find_first_not_of(' ');
-  if (first == std::string::npos) {
-    // Built by appending: "B" + std::to_string(k) draws a false -Wrestrict
-    // warning from g++ 12.
-    std::string fallback(1, 'B');
-    fallback += std::to_string(k);
-    return fallback;
-  }
-  const auto last = name.find_last_not_of(' ');
-  return name.substr(first, last - first + 1);
-}
-
-std::string model_description(const Problem& problem) {
-  const int mode = static_cast<int>(problem.model);
-  std::string family;
-  switch ((mode - 1) / 2) {
-    case 0: family = "linear equilibrium adsorption"; break;
-    case 1: family = "two-site/two-region nonequilibrium"; break;
-    case 2: family = "stochastic stream tubes, pulse input"; break;
-    case 3: family = "stochastic stream tubes, solute load"; break;
-    default: family = "unknown family";
-  }
-  const std::string conc = mode % 2 == 1 ? "resident" : "flux";
-  std::string text = "model " + std::to_string(mode) + ": " + family + ", " +
-                     conc + " concentrations";
-  if (problem.data_form == DataForm::reduced_concentration) {
-    text += " (data: reduced concentrations)";
-  }
-  if (problem.data_form == DataForm::reduced_concentration_and_time) {
-    text += " (data: reduced concentrations against reduced time)";
-  }
-  return text;
-}
-
-Model varied_model(const DeckFit& fit) {
-  // Each evaluation starts from the problem as read, so no evaluation
-  // leaves a trace in the next.
-  return [problem = fit.problem, fitted = fit.result.coefficients, varied = fit.varied](
-             std::span<const double> b, std::span<double> out) {
-    std::vector<double> set = fitted;
-    for (std::size_t j = 0; j < varied.size(); ++j) set[varied[j] - 1] = b[j];
-    const std::vector<double> c = evaluate(problem, set);
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = c[i];
-  };
-}
-
-FitProblem fit_problem(const DeckFit& fit) {
-  FitProblem problem;
-  for (int k : fit.varied) {
-    const Coefficient& c = fit.problem.coefficients[k - 1];
-    problem.names.push_back(coefficient_name(fit.problem, k));
-    problem.values.push_back(fit.result.coefficients[k - 1]);
-    problem.floors.push_back(kFloorFraction * (c.upper - c.lower));
-  }
-  for (const Observation& o : fit.problem.observations) problem.observed.push_back(o.concentration);
-  return problem;
+FittedProblem fit_deck(const std::string& deck_path, int threads, const FitOptions& base) {
+  const Problem problem = read_deck(std::filesystem::path(deck_path));
+  FitOptions options = base;
+  options.threads = threads > 0 ? threads : usable_threads();
+  return fitted_problem(problem, analysis::fit(problem, options), deck_path, options.threads);
 }
 
 std::string step_rule_text(const StatisticsOptions& options) {
@@ -112,24 +42,27 @@ std::string step_rule_text(const StatisticsOptions& options) {
          " * max(|b_k|, 0.01 * (BMAX_k - BMIN_k))";
 }
 
-std::string final_progress_line(const DeckFit& fit) {
-  return progress_text(
-      ProgressLine{fit.result.iterations, fit.result.ssq, fit.result.coefficients});
-}
-
-SummaryInput summary_input(const DeckFit& fit, const FitStatistics& st,
+SummaryInput summary_input(const FittedProblem& fit, const FitStatistics& st,
                            const StatisticsOptions& options) {
   const Problem& problem = fit.problem;
   const std::vector<double>& fitted = fit.result.coefficients;
   SummaryInput in;
   in.heading = {
-      "btcfit-stats: fit of " + fit.deck_name,
+      "btcfit-stats: fit of " + fit.label,
       model_description(problem) + "; " + std::to_string(problem.observations.size()) +
           " observations",
-      "The search ended at N = " + std::to_string(fit.result.iterations) +
-          "; btcfit's final progress line for this deck:",
-      final_progress_line(fit),
   };
+  if (fit.result.method == FitMethod::annealing) {
+    in.heading.push_back("The search ended at N = " + std::to_string(fit.result.iterations) +
+                         "; btcfit's final progress line for this deck:");
+    in.heading.push_back(final_progress_line(fit));
+  } else {
+    in.heading.push_back(std::string("Fitted by the ") + method_name(fit.result.method) +
+                         " method on " + numerics_name(fit.result.numerics) + " numerics (" +
+                         termination_text(fit.result.termination) + ", " +
+                         std::to_string(fit.result.evaluations) + " model evaluations); SSQ = " +
+                         fmt("%.9g", fit.result.ssq));
+  }
   in.confidence = options.confidence;
   for (int k : fit.varied) {
     in.names.push_back(coefficient_name(problem, k));
@@ -167,7 +100,7 @@ SummaryInput summary_input(const DeckFit& fit, const FitStatistics& st,
   return in;
 }
 
-DeckPlot deck_plot(const DeckFit& fit, int grid_points) {
+DeckPlot deck_plot(const FittedProblem& fit, int grid_points) {
   const Problem& problem = fit.problem;
   const int nob = int(problem.observations.size());
   DeckPlot plot;
@@ -183,7 +116,7 @@ DeckPlot deck_plot(const DeckFit& fit, int grid_points) {
 
   const bool reduced = problem.data_form != DataForm::measured;
   // The deck as named on the command line, shortened from the left.
-  std::string name = fit.deck_name;
+  std::string name = fit.label;
   if (name.size() > 60) name = "..." + name.substr(name.size() - 57);
   plot.figure.title = "Fitted curves: " + name;
   plot.figure.subtitle = model_description(problem);
@@ -214,9 +147,9 @@ DeckPlot deck_plot(const DeckFit& fit, int grid_points) {
     }
     s.curve_x = grid;
     const std::vector<double> constant(grid.size(), value);
-    s.curve_y = plot.time_series
-                    ? evaluate(problem, fit.result.coefficients, constant, grid, {Numerics::legacy, fit.threads})
-                    : evaluate(problem, fit.result.coefficients, grid, constant, {Numerics::legacy, fit.threads});
+    const EvaluateOptions on{fit.numerics, fit.threads};
+    s.curve_y = plot.time_series ? evaluate(problem, fit.result.coefficients, constant, grid, on)
+                                 : evaluate(problem, fit.result.coefficients, grid, constant, on);
     plot.figure.series.push_back(std::move(s));
   }
   return plot;

@@ -18,12 +18,12 @@ namespace btcfit::stats {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: btcfit-stats DECK [-o PREFIX] [--json]\n"
-    "       btcfit-stats compare DECK DECK [DECK...] [-o PREFIX] [--json]";
+    "usage: btcfit-stats [--method METHOD] DECK [-o PREFIX] [--json]\n"
+    "       btcfit-stats compare [--method METHOD] DECK DECK [DECK...] [-o PREFIX] [--json]";
 
 constexpr const char* kHelp =
-    "usage: btcfit-stats DECK [-o PREFIX] [--json]\n"
-    "       btcfit-stats compare DECK DECK [DECK...] [-o PREFIX] [--json]\n"
+    "usage: btcfit-stats [--method METHOD] DECK [-o PREFIX] [--json]\n"
+    "       btcfit-stats compare [--method METHOD] DECK DECK [DECK...] [-o PREFIX] [--json]\n"
     "\n"
     "Fits the deck DECK exactly as btcfit does (same deck reader, same\n"
     "annealing search, same fitted set) and reports how well the fitted\n"
@@ -53,6 +53,13 @@ constexpr const char* kHelp =
     "coefficients, or model 1 within 3, 2 within 4).\n"
     "\n"
     "Options:\n"
+    "  --method METHOD\n"
+    "              how the deck is fitted: annealing (the default: btcfit's own\n"
+    "              search and fitted set, legacy numerics), least_squares (a\n"
+    "              bounded Levenberg-Marquardt descent from the deck's initial\n"
+    "              values) or global (descents from starts spread over the\n"
+    "              bounds, the initial values among them); the last two on\n"
+    "              accurate numerics\n"
     "  -o PREFIX   also write PREFIX.svg (observed concentrations as points and\n"
     "              the fitted curve as a line, one colour per distance, or per\n"
     "              time for depth profiles) and PREFIX.csv (the fitted curves on\n"
@@ -72,6 +79,8 @@ struct Arguments {
   std::optional<std::string> prefix;
   bool json = false;
   bool help = false;
+  FitMethod method = FitMethod::annealing;
+  bool method_given = false;
 };
 
 // Parses the arguments; returns an error text, or nothing when they are
@@ -97,6 +106,20 @@ std::optional<std::string> parse(const std::vector<std::string>& args,
       if (parsed.prefix) return "option -o given twice";
       parsed.prefix = args[++i];
       if (parsed.prefix->empty()) return "option -o needs a non-empty PREFIX";
+    } else if (a == "--method") {
+      if (i + 1 >= args.size()) return "option --method needs annealing, least_squares or global";
+      if (parsed.method_given) return "option --method given twice";
+      parsed.method_given = true;
+      const std::string& m = args[++i];
+      if (m == "annealing") {
+        parsed.method = FitMethod::annealing;
+      } else if (m == "least_squares") {
+        parsed.method = FitMethod::least_squares;
+      } else if (m == "global") {
+        parsed.method = FitMethod::global;
+      } else {
+        return "unknown method '" + m + "' (annealing, least_squares or global)";
+      }
     } else if (a == "--json") {
       if (parsed.json) return "option --json given twice";
       parsed.json = true;
@@ -143,9 +166,11 @@ class MismatchError : public std::runtime_error {
 };
 
 int run_single(const Arguments& parsed, std::FILE* out) {
-  const DeckFit fit = fit_deck(parsed.decks.front());
+  FitOptions fit_options;
+  fit_options.method = parsed.method;
+  const FittedProblem fit = fit_deck(parsed.decks.front(), 0, fit_options);
   const StatisticsOptions options;
-  const DeckAnalysis analysis = analyse_deck(fit, options, true, parsed.prefix ? 6 : 0);
+  const FitAnalysis analysis = analyse_fit(fit, options, true, parsed.prefix ? 6 : 0);
   std::vector<std::string> files;
   if (parsed.prefix) {
     const DeckPlot plot = deck_plot(fit);
@@ -198,13 +223,15 @@ int run_compare(const Arguments& parsed, std::FILE* out) {
     }
   }
   const StatisticsOptions options;
-  std::vector<DeckFit> fits;
-  std::vector<DeckAnalysis> analyses;
+  std::vector<FittedProblem> fits;
+  std::vector<FitAnalysis> analyses;
   for (const std::string& deck : parsed.decks) {
-    fits.push_back(fit_deck(deck));
-    analyses.push_back(analyse_deck(fits.back(), options, false));
+    FitOptions fit_options;
+    fit_options.method = parsed.method;
+    fits.push_back(fit_deck(deck, 0, fit_options));
+    analyses.push_back(analyse_fit(fits.back(), options, false));
   }
-  const Comparison comparison = compare_decks(fits, analyses);
+  const Comparison comparison = compare_fitted(fits, analyses);
   std::vector<std::string> files;
   if (parsed.prefix) {
     write_file(*parsed.prefix + ".svg", render_svg(comparison_plot(fits)));

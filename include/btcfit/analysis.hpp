@@ -145,7 +145,10 @@ struct ProfileOptions {
   // Profile values at this many more points evenly spaced between the
   // optimum and each limit (for a plot).
   int fill_points = 0;
-  RefineOptions refine;  // for the other coefficients; its numerics and threads count
+  // For the other coefficients at each profile value: SSQ to far fewer
+  // digits than the optimum needs. Its numerics and threads count for the
+  // whole profile (and for the refinement first).
+  RefineOptions refine{1e-5, 200, 1e-10, 1e-10, 1e-16, std::nullopt, 0};
   // Refine the fit first (true), so that the profiles are taken about a
   // local minimum; false: about the fit's set as it is.
   bool refine_first = true;
@@ -255,10 +258,17 @@ Comparison compare(const std::vector<ComparedFit>& fits);
 
 // ------------------------------------------------------------------ JSON
 
-// The fit, its statistics, refinement, criteria and (when given) profiles
-// as one JSON object, the schema of btcfit-stats --json.
-std::string to_json(const Problem& problem, const FitResult& fit, const Statistics& statistics,
-                    const Refinement& refinement, const std::optional<Profiles>& profiles,
-                    const std::string& label = "");
+struct JsonOptions {
+  StatisticsOptions statistics;  // its confidence is also the profiles' level
+  bool profiles = true;          // include the profile intervals (n > p needed)
+  std::string label;             // the document's "deck" member
+  bool valid(std::string* why = nullptr) const;
+};
+
+// The fit with its statistics, refinement from the fit's set, criteria of
+// the refined set and (when asked) profile intervals about it, as one JSON
+// object: the schema (and the numbers) of btcfit-stats --json for the same
+// problem and fit.
+std::string to_json(const Problem& problem, const FitResult& fit, const JsonOptions& options = {});
 
 }  // namespace btcfit::analysis

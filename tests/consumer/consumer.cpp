@@ -1,6 +1,7 @@
 // Uses the installed library as another project would. Arguments: a deck
 // and its reference report. Prints one line per check and exits 1 when
 // any fails.
+#include <btcfit/analysis.hpp>
 #include <btcfit/btcfit.hpp>
 
 #include <atomic>
@@ -95,5 +96,19 @@ int main(int argc, char** argv) {
   std::printf("the cancelled fit ended %.4f s after its flag was set\n",
               std::chrono::duration<double>(ended - set_at).count());
   check(cancelled, "a cancelled fit throws Cancelled");
+
+  // The analysis library: the column above, its curve with a little
+  // alternating noise as observations, fitted, refined, and a profile
+  // interval of D.
+  for (std::size_t i = 0; i < column.observations.size(); ++i) {
+    column.observations[i].concentration = c[i] + (i % 2 == 0 ? 0.01 : -0.01);
+  }
+  const btcfit::FitResult column_fit = btcfit::analysis::fit(column);
+  const btcfit::analysis::Refinement refined = btcfit::analysis::refine(column, column_fit);
+  check(refined.result.ssq <= column_fit.ssq, "the refinement does not raise SSQ");
+  const btcfit::analysis::ProfileInterval d = btcfit::analysis::profile(column, column_fit, "D");
+  std::printf("profile interval of D: %.6g .. %.6g about %.6g (linearized %.6g .. %.6g)\n",
+              d.lower, d.upper, d.value, d.linear_lower, d.linear_upper);
+  check(d.lower < d.value && d.value < d.upper, "the profile interval of D holds its value");
   return failures == 0 ? 0 : 1;
 }

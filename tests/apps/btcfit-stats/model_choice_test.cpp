@@ -178,9 +178,9 @@ TEST(ModelChoice, ProfileIntervalsCoverTheTruth) {
   }
 }
 
-// Nesting of deck fits: a DeckFit built from a problem and a fitted set.
-DeckFit deck(btcfit::Model model, const std::vector<double>& set, const std::vector<int>& varied) {
-  DeckFit f;
+// Nesting of deck fits: a FittedProblem built from a problem and a fitted set.
+FittedProblem deck(btcfit::Model model, const std::vector<double>& set, const std::vector<int>& varied) {
+  FittedProblem f;
   f.problem = column(model, set);
   for (int k = 0; k < 6; ++k) f.problem.coefficients[k].varied = false;
   for (int k : varied) f.problem.coefficients[k - 1].varied = true;
@@ -191,16 +191,16 @@ DeckFit deck(btcfit::Model model, const std::vector<double>& set, const std::vec
 
 struct NestingCase {
   const char* what;
-  DeckFit small, large;
+  FittedProblem small, large;
   bool nested;
   std::vector<std::string> extra;
 };
 
 TEST(ModelChoice, NestedPairs) {
   const std::vector<double> eq = kEquilibrium, ne = kNonequilibrium;
-  DeckFit beta_below_one = deck(btcfit::Model::nonequilibrium_flux, ne, {2, 3, 5, 6});
+  FittedProblem beta_below_one = deck(btcfit::Model::nonequilibrium_flux, ne, {2, 3, 5, 6});
   beta_below_one.problem.coefficients[4].upper = 0.9;
-  DeckFit other_pulse = deck(btcfit::Model::equilibrium_flux, {10, 20, 2, 4, 0, 0}, {2});
+  FittedProblem other_pulse = deck(btcfit::Model::equilibrium_flux, {10, 20, 2, 4, 0, 0}, {2});
   const std::vector<NestingCase> cases = {
       {"same model, fewer varied", deck(btcfit::Model::equilibrium_flux, eq, {2}),
        deck(btcfit::Model::equilibrium_flux, eq, {2, 3}), true, {"R"}},
