@@ -529,11 +529,18 @@ analysis::Comparison compare(const std::vector<std::string>& labels,
   return analysis::compare(fits);
 }
 
-std::string to_json(const btcfit::Problem& p, const btcfit::FitResult& r, const Statistics& st,
-                    const analysis::Refinement& refinement,
-                    const std::optional<analysis::Profiles>& profiles, const std::string& label) {
+std::string to_json(const btcfit::Problem& p, const btcfit::FitResult& r, double confidence,
+                    bool with_profiles, const std::string& label,
+                    const std::optional<std::string>& numerics, int threads) {
+  analysis::JsonOptions options;
+  options.statistics.confidence = confidence;
+  options.statistics.numerics = to_numerics(numerics);
+  options.statistics.threads = threads;
+  options.profiles = with_profiles;
+  options.label = label;
+  check_options(options);
   py::gil_scoped_release release;
-  return analysis::to_json(p, r, st.s, refinement, profiles, label);
+  return analysis::to_json(p, r, options);
 }
 
 }  // namespace
@@ -884,8 +891,8 @@ BIC = n ln(SSQ/n) + k ln n; NaN where not defined.)")
         py::arg("threads"));
   m.def("criteria", &criteria);
   m.def("compare", &compare);
-  m.def("to_json", &to_json, py::arg("problem"), py::arg("result"), py::arg("statistics"),
-        py::arg("refinement"), py::arg("profiles"), py::arg("label"));
+  m.def("to_json", &to_json, py::arg("problem"), py::arg("result"), py::arg("confidence"),
+        py::arg("profiles"), py::arg("label"), py::arg("numerics"), py::arg("threads"));
   m.def("coefficient_count", [](int model) {
     if (model < 1 || model > 8) {
       raise_problem_error("model code " + std::to_string(model) + " is not one of 1..8");

@@ -126,14 +126,9 @@ def profile(result, name, level, fill_points, refine_first, numerics, threads):
                            fill_points, bool(refine_first), numerics, threads)
 
 
-def to_json(result, with_profiles, label):
-    problem, native = result.problem._native, result._native
-    st = _btcfit.statistics(problem, native, 0.95, None, 0, True)
-    refinement = _btcfit.refine(problem, native, None, 0, 500)
-    pr = None
-    if with_profiles and st.n > st.p > 0:
-        pr = _btcfit.profiles(problem, native, 0.95, 0, True, None, 0)
-    return _btcfit.to_json(problem, native, st, refinement, pr, str(label))
+def to_json(result, with_profiles, label, confidence=0.95, numerics=None, threads=0):
+    return _btcfit.to_json(result.problem._native, result._native, float(confidence),
+                           bool(with_profiles), str(label), numerics, threads)
 
 
 # ------------------------------------------------------------- comparison
