@@ -113,7 +113,7 @@ def plot(result, ax=None, points=200, units=None, residuals=True, title=None):
               fontsize="small", framealpha=0.9)
 
     reduced = problem.data_form != DataForm.measured
-    y_label = ("reduced concentration (C − Cᵢ)/(C₀ − Cᵢ)" if reduced
+    y_label = ("reduced concentration $(C - C_i)/(C_0 - C_i)$" if reduced
                else _with_unit("concentration C", concentration_unit))
     if profiles:
         x_label = _with_unit("distance x", length)

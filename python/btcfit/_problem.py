@@ -292,7 +292,7 @@ class Problem:
         def fit(value, what):
             v = deck_value(value)
             if not _same(v, value):
-                changes.append(f"{what} {value!r} -> {v!r}")
+                changes.append(f"{what}: {value!r} -> {v!r}")
             return v
 
         coefficients = []

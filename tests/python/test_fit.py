@@ -101,6 +101,44 @@ def test_results_and_problems_pickle(golden_fits):
     assert again.problem == result.problem
 
 
+def test_plot_for_a_report(golden_fits, tmp_path):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    result = golden_fits["nonequilibrium-flux"]
+    figure = result.plot(units=("cm", "h"))
+    ax, residuals = figure.axes
+    assert ax.get_ylabel() == "concentration C"  # measured data, no concentration unit given
+    assert residuals.get_xlabel() == "time t (h)"
+    assert residuals.get_ylabel().startswith("residual")
+    # Observed points without a line, the fitted curve a line without marks.
+    curve, points = ax.lines[:2]
+    assert curve.get_linestyle() == "-" and curve.get_marker() in ("None", None, "")
+    assert points.get_linestyle() == "None" and points.get_marker() == "o"
+    np.testing.assert_array_equal(points.get_ydata(), result.problem.concentration)
+    assert len(curve.get_xdata()) == 200
+    np.testing.assert_array_equal(residuals.lines[0].get_ydata(), result.residuals)
+    # One legend entry per distance (the deck has one) and the two styles.
+    legend = [t.get_text() for t in ax.get_legend().get_texts()]
+    assert legend == ["x = 25 cm", "observed", "fitted (annealing, legacy numerics)"]
+    title = ax.get_title()
+    assert "two-site nonequilibrium model, flux concentration" in title
+    assert "D = 20.95 cm²/h" in title and "OMEGA = 0.6755" in title
+    figure.savefig(tmp_path / "fit.png", dpi=80)
+    assert (tmp_path / "fit.png").stat().st_size > 10000
+
+
+def test_plot_into_given_axes_and_without_units(golden_fits):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    from matplotlib.figure import Figure
+    ax = Figure().add_subplot()
+    figure = golden_fits["example"].plot(ax=ax, residuals=False)
+    assert figure.axes == [ax]
+    assert ax.get_xlabel() == "time t"
+    assert ax.get_ylabel() == "reduced concentration $(C - C_i)/(C_0 - C_i)$"
+    assert [t.get_text() for t in ax.get_legend().get_texts()][0] == "x = 30"
+
+
 def test_plot_without_matplotlib_says_so(golden_fits, monkeypatch):
     import sys
     monkeypatch.setitem(sys.modules, "matplotlib", None)
