@@ -252,7 +252,7 @@ class FitResult:
         from ._analysis import to_json
         return to_json(self, profiles, label)
 
-    def plot(self, ax=None, points=200, *, units=None, residuals=True, title=None):
+    def plot(self, ax=None, points=200, *, units=None, residuals=True, title=None, figure=None):
         """A matplotlib Figure of the observed concentrations (points) and
         the fitted curves (lines), one legend entry per distance (or per
         time for depth profiles), with a panel of the residuals below.
@@ -264,11 +264,14 @@ class FitResult:
                 labels; None leaves the units out.
             residuals: draw the residual panel.
             title: the title; default the model and the fitted coefficients.
+            figure: draw into this Figure or SubFigure (e.g. one of
+                ``figure.subfigures(1, 2)`` to set two fits side by side).
 
         Needs matplotlib.
         """
         from ._plot import plot
-        return plot(self, ax=ax, points=points, units=units, residuals=residuals, title=title)
+        return plot(self, ax=ax, points=points, units=units, residuals=residuals, title=title,
+                    figure=figure)
 
     def __eq__(self, other):
         if not isinstance(other, FitResult):

@@ -50,7 +50,7 @@ def _coefficient_text(result, length, time):
     return ", ".join(parts)
 
 
-def plot(result, ax=None, points=200, units=None, residuals=True, title=None):
+def plot(result, ax=None, points=200, units=None, residuals=True, title=None, figure=None):
     try:
         from matplotlib.figure import Figure
         from matplotlib.legend_handler import HandlerTuple
@@ -63,7 +63,8 @@ def plot(result, ax=None, points=200, units=None, residuals=True, title=None):
     length, time_unit, concentration_unit = _units(units)
     problem = result.problem
     if ax is None:
-        figure = Figure(figsize=(7.5, 6.0 if residuals else 4.8), layout="constrained")
+        if figure is None:
+            figure = Figure(figsize=(7.5, 6.0 if residuals else 4.8), layout="constrained")
         if residuals:
             ax, rax = figure.subplots(2, 1, sharex=True, gridspec_kw={"height_ratios": [3, 1]})
         else:
