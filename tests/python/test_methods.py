@@ -193,3 +193,11 @@ def test_to_deck_of_exact_values_does_not_warn():
 def test_deck_value_rounding(value, written):
     from btcfit._problem import deck_value
     assert deck_value(value) == written
+
+
+def test_fit_many_takes_the_fit_options():
+    decks = [GOLDEN / "example" / "deck", GOLDEN / "nonequilibrium-flux" / "deck"]
+    results = btcfit.fit_many(decks, progress=False, method="least_squares", numerics="legacy")
+    for deck, result in zip(decks, results):
+        assert result.method == "least_squares"
+        assert result == btcfit.fit(deck, method="least_squares", numerics="legacy")
