@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "btcfit/analysis.hpp"
 #include "tests/apps/btcfit-stats/svg_structure.hpp"
 
 namespace btcfit::stats {
@@ -23,9 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kUsage = "usage: btcfit-stats DECK [-o PREFIX]";
+const std::string kUsage = "usage: btcfit-stats [--method METHOD] DECK [-o PREFIX]";
 const std::string kCompareUsage =
-    "       btcfit-stats compare DECK DECK [DECK...] [-o PREFIX] [--json]";
+    "       btcfit-stats compare [--method METHOD] DECK DECK [DECK...] [-o PREFIX] [--json]";
 
 std::string golden(const std::string& name) {
   return std::string(BTCFIT_STATS_TEST_DATA) + "/golden/" + name;
@@ -467,6 +468,35 @@ TEST(Json, WholeSummaryOfOneDeck) {
   const std::string progress = text.out.substr(start, text.out.find('\n', start) - start);
   EXPECT_NE(o.out.find("\"final_progress_line\": \"" + progress + "\""), std::string::npos)
       << progress;
+}
+
+// The analysis library gives the program's numbers: to_json of the same
+// problem and fit is the program's --json document, character for
+// character (the program adds nothing of its own to it).
+TEST(StatsProgram, JsonEqualsTheAnalysisLibrarys) {
+  for (const char* name : {"example", "equilibrium-multipulse"}) {
+    const std::string deck = golden(name) + "/deck";
+    const Outcome o = run({deck, "--json"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const Problem problem = read_deck(deck);
+    analysis::JsonOptions options;
+    options.label = deck;
+    const std::string json = analysis::to_json(problem, analysis::fit(problem), options);
+    EXPECT_EQ(o.out, json) << name;
+  }
+}
+
+// --method: the fit of the deck by another method, named in the summary;
+// an unknown method is refused with exit status 2.
+TEST(StatsProgram, MethodOption) {
+  const Outcome bad = run({"--method", "simplex", golden("example") + "/deck"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("unknown method 'simplex' (annealing, least_squares or global)"),
+            std::string::npos)
+      << bad.err;
+  const Outcome twice = run({"--method", "global", "--method", "global", "x"});
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_NE(twice.err.find("option --method given twice"), std::string::npos) << twice.err;
 }
 
 }  // namespace
