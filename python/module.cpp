@@ -187,14 +187,21 @@ btcfit::Problem read_deck_path(const std::string& path) {
 }
 
 btcfit::Problem read_deck_text(const std::string& text) {
+  py::gil_scoped_release release;
   std::istringstream in(text);
   return btcfit::read_deck(in);
 }
 
 std::string write_deck(const btcfit::Problem& p) {
+  py::gil_scoped_release release;
   std::ostringstream out;
   btcfit::write_deck(p, out);
   return out.str();
+}
+
+btcfit::Problem check(const btcfit::Problem& p) {
+  py::gil_scoped_release release;
+  return btcfit::check_problem(p);
 }
 
 // --------------------------------------------------------------- evaluate
@@ -426,6 +433,7 @@ btcfit::FitResult fit(const btcfit::Problem& p, const std::string& method,
 }
 
 std::string report(const btcfit::Problem& p, const btcfit::FitResult& r) {
+  py::gil_scoped_release release;
   std::ostringstream out;
   btcfit::write_report(p, r, out);
   return out.str();
@@ -863,7 +871,7 @@ BIC = n ln(SSQ/n) + k ln n; NaN where not defined.)")
       .def_readonly("nested", &Comparison::nested)
       .def_readonly("best", &Comparison::best);
 
-  m.def("check", [](const Problem& p) { return btcfit::check_problem(p); });
+  m.def("check", &check);
   m.def("read_deck", &read_deck_path);
   m.def("read_deck_text", &read_deck_text);
   m.def("write_deck", &write_deck);
