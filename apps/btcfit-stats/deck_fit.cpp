@@ -100,7 +100,7 @@ SummaryInput summary_input(const FittedProblem& fit, const FitStatistics& st,
   return in;
 }
 
-DeckPlot deck_plot(const FittedProblem& fit, int grid_points) {
+DeckPlot deck_plot(const FittedProblem& fit, int grid_points, const PlotUnits& units) {
   const Problem& problem = fit.problem;
   const int nob = int(problem.observations.size());
   DeckPlot plot;
@@ -120,11 +120,26 @@ DeckPlot deck_plot(const FittedProblem& fit, int grid_points) {
   if (name.size() > 60) name = "..." + name.substr(name.size() - 57);
   plot.figure.title = "Fitted curves: " + name;
   plot.figure.subtitle = model_description(problem);
+  const auto with_unit = [](std::string quantity, const std::string& unit) {
+    return unit.empty() ? quantity : quantity + " (" + unit + ")";
+  };
   plot.figure.y_label = reduced ? "reduced concentration" : "concentration";
-  plot.figure.x_label = plot.time_series
-                          ? (problem.data_form == DataForm::reduced_concentration_and_time ? "reduced time"
-                                                                                   : "time")
-                          : "distance";
+  plot.figure.x_label =
+      plot.time_series
+          ? (problem.data_form == DataForm::reduced_concentration_and_time
+                 ? std::string("reduced time (pore volumes)")
+                 : with_unit("time", units.time))
+          : with_unit("distance", units.length);
+  plot.figure.residual_panel = true;
+  plot.figure.residual_label = "observed - fitted";
+  plot.figure.height = 660;
+  plot.figure.legend_notes.push_back("fitted coefficients:");
+  for (std::size_t k = 1; k <= problem.coefficients.size(); ++k) {
+    const bool varied = std::find(fit.varied.begin(), fit.varied.end(), int(k)) != fit.varied.end();
+    plot.figure.legend_notes.push_back(coefficient_name(problem, int(k)) + " = " +
+                                       fmt("%.5g", fit.result.coefficients[k - 1]) +
+                                       (varied ? "" : " (fixed)"));
+  }
 
   double lo = 0.0, hi = 0.0;
   for (double v : along) {
@@ -139,11 +154,16 @@ DeckPlot deck_plot(const FittedProblem& fit, int grid_points) {
 
   for (double value : plot.fixed) {
     PlotSeries s;
-    s.label = (plot.time_series ? "x = " : "t = ") + fmt("%g", value);
+    const std::string& unit = plot.time_series ? units.length : units.time;
+    s.label = (plot.time_series ? "x = " : "t = ") + fmt("%g", value) +
+              (unit.empty() ? "" : " " + unit);
     for (int i = 0; i < nob; ++i) {
       if (key[i] != value) continue;
       s.obs_x.push_back(along[i]);
       s.obs_y.push_back(problem.observations[i].concentration);
+      if (std::size_t(i) < fit.result.calculated.size()) {
+        s.residuals.push_back(problem.observations[i].concentration - fit.result.calculated[i]);
+      }
     }
     s.curve_x = grid;
     const std::vector<double> constant(grid.size(), value);

@@ -40,7 +40,15 @@ struct DeckPlot {
   bool time_series = true;
   std::vector<double> fixed;  // the distance (or time) of each series
 };
-DeckPlot deck_plot(const FittedProblem& fit, int grid_points = 201);
+//
+// The axes name the quantity and, when given, the units of length and
+// time; a residual panel under the curves shows observed minus fitted, and
+// the legend lists the fitted coefficients.
+struct PlotUnits {
+  std::string length;  // e.g. "cm"; empty: no units shown
+  std::string time;    // e.g. "h"
+};
+DeckPlot deck_plot(const FittedProblem& fit, int grid_points = 201, const PlotUnits& units = {});
 
 // The fitted curves as CSV with the header "distance,time,concentration",
 // series after series.

@@ -106,7 +106,13 @@ std::vector<double> nice_ticks(double lo, double hi, int target) {
 std::string render_svg(const Figure& figure) {
   const double left = 80, right = 190, top = 56, bottom = 64;
   const double w = figure.width, h = figure.height;
-  const double plot_w = w - left - right, plot_h = h - top - bottom;
+  // With a residual panel the plot gives up the panel's height and a gap;
+  // the horizontal tick labels and axis label go under the panel.
+  const double panel_h = figure.residual_panel ? std::min(130.0, 0.28 * (h - top - bottom)) : 0.0;
+  const double gap = figure.residual_panel ? 16.0 : 0.0;
+  const double plot_w = w - left - right, plot_h = h - top - bottom - panel_h - gap;
+  const double panel_top = top + plot_h + gap;
+  const double axis_bottom = figure.residual_panel ? panel_top + panel_h : top + plot_h;
 
   // Both axes start at zero or below (unless the figure says otherwise),
   // and cover every point and curve.
@@ -155,9 +161,13 @@ std::string render_svg(const Figure& figure) {
     const std::string x = px(sx(t));
     svg += "<line x1=\"" + x + "\" y1=\"" + px(top) + "\" x2=\"" + x + "\" y2=\"" +
            px(top + plot_h) + "\" stroke=\"#e4e4e4\"/>\n";
-    svg += "<line x1=\"" + x + "\" y1=\"" + px(top + plot_h) + "\" x2=\"" + x +
-           "\" y2=\"" + px(top + plot_h + 5) + "\" stroke=\"#333\"/>\n";
-    svg += "<text x=\"" + x + "\" y=\"" + px(top + plot_h + 20) +
+    if (figure.residual_panel) {
+      svg += "<line x1=\"" + x + "\" y1=\"" + px(panel_top) + "\" x2=\"" + x + "\" y2=\"" +
+             px(axis_bottom) + "\" stroke=\"#e4e4e4\"/>\n";
+    }
+    svg += "<line x1=\"" + x + "\" y1=\"" + px(axis_bottom) + "\" x2=\"" + x +
+           "\" y2=\"" + px(axis_bottom + 5) + "\" stroke=\"#333\"/>\n";
+    svg += "<text x=\"" + x + "\" y=\"" + px(axis_bottom + 20) +
            "\" text-anchor=\"middle\">" + tick_label(t, xt[1] - xt[0]) + "</text>\n";
   }
   for (double t : yt) {
@@ -173,7 +183,7 @@ std::string render_svg(const Figure& figure) {
          px(plot_w) + "\" height=\"" + px(plot_h) +
          "\" fill=\"none\" stroke=\"#333\"/>\n";
   svg += "<text class=\"x-label\" x=\"" + px(left + plot_w / 2) + "\" y=\"" +
-         px(h - 18) + "\" text-anchor=\"middle\" font-size=\"14\">" +
+         px(axis_bottom + 44) + "\" text-anchor=\"middle\" font-size=\"14\">" +
          xml_escape(figure.x_label) + "</text>\n";
   svg += "<text class=\"y-label\" x=\"22\" y=\"" + px(top + plot_h / 2) +
          "\" text-anchor=\"middle\" font-size=\"14\" transform=\"rotate(-90 22 " +
@@ -208,6 +218,47 @@ std::string render_svg(const Figure& figure) {
     svg += "</g>\n";
   }
 
+  // The residual panel: a zero line and the residuals of each series, on
+  // a vertical axis symmetric about zero.
+  if (figure.residual_panel) {
+    double largest = 0.0;
+    for (const PlotSeries& s : figure.series) {
+      for (double r : s.residuals) {
+        if (std::isfinite(r)) largest = std::max(largest, std::fabs(r));
+      }
+    }
+    if (!(largest > 0.0)) largest = 1.0;
+    const std::vector<double> rt = nice_ticks(-largest, largest, 4);
+    const double r0 = rt.front(), r1 = rt.back();
+    const auto ry = [&](double r) { return panel_top + panel_h - (r - r0) / (r1 - r0) * panel_h; };
+    svg += "<g class=\"residual-axes\" font-size=\"11\" fill=\"#333\">\n";
+    for (double t : rt) {
+      const std::string y = px(ry(t));
+      svg += "<line x1=\"" + px(left) + "\" y1=\"" + y + "\" x2=\"" + px(left + plot_w) +
+             "\" y2=\"" + y + "\" stroke=\"" + (t == 0.0 ? "#777" : "#e4e4e4") + "\"" +
+             (t == 0.0 ? " stroke-dasharray=\"4 3\"" : "") + "/>\n";
+      svg += "<text x=\"" + px(left - 9) + "\" y=\"" + px(ry(t) + 4) +
+             "\" text-anchor=\"end\">" + tick_label(t, rt[1] - rt[0]) + "</text>\n";
+    }
+    svg += "<rect x=\"" + px(left) + "\" y=\"" + px(panel_top) + "\" width=\"" + px(plot_w) +
+           "\" height=\"" + px(panel_h) + "\" fill=\"none\" stroke=\"#333\"/>\n";
+    svg += "<text class=\"residual-label\" x=\"22\" y=\"" + px(panel_top + panel_h / 2) +
+           "\" text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 22 " +
+           px(panel_top + panel_h / 2) + ")\">" + xml_escape(figure.residual_label) + "</text>\n";
+    svg += "</g>\n";
+    for (std::size_t i = 0; i < figure.series.size(); ++i) {
+      const PlotSeries& s = figure.series[i];
+      svg += "<g class=\"residuals\" data-label=\"" + xml_escape(s.label) + "\">\n";
+      for (std::size_t j = 0; j < s.obs_x.size() && j < s.residuals.size(); ++j) {
+        if (!std::isfinite(s.obs_x[j]) || !std::isfinite(s.residuals[j])) continue;
+        svg += "<circle class=\"residual\" cx=\"" + px(sx(s.obs_x[j])) + "\" cy=\"" +
+               px(ry(s.residuals[j])) + "\" r=\"3.5\" fill=\"" + series_colour(i) +
+               "\" fill-opacity=\"0.85\" stroke=\"white\" stroke-width=\"1\"/>\n";
+      }
+      svg += "</g>\n";
+    }
+  }
+
   // Legend: what the marks mean, then one entry per series.
   const double lx = left + plot_w + 18;
   double ly = top + 6;
@@ -240,6 +291,14 @@ std::string render_svg(const Figure& figure) {
            px(ly) + "\" r=\"4\" fill=\"" + colour + "\"/><text x=\"" +
            px(lx + 32) + "\" y=\"" + px(ly + 4) + "\">" +
            xml_escape(figure.series[i].label) + "</text>\n";
+  }
+  if (!figure.legend_notes.empty()) {
+    ly += 10;
+    for (const std::string& note : figure.legend_notes) {
+      svg += "<text class=\"note\" x=\"" + px(lx) + "\" y=\"" + px(ly + 4) + "\">" +
+             xml_escape(note) + "</text>\n";
+      ly += 16;
+    }
   }
   svg += "</g>\n";
   svg += "</svg>\n";

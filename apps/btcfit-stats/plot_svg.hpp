@@ -5,7 +5,9 @@
 // Structure, for programs that read the file: every series is one
 //   <g class="series" data-label="...">
 // holding one <path class="fit"> (the fitted curve) and one
-// <circle class="obs"> per observation.
+// <circle class="obs"> per observation; with a residual panel, one
+//   <g class="residuals" data-label="..."> per series holding one
+// <circle class="residual"> per observation.
 #pragma once
 
 #include <string>
@@ -17,6 +19,9 @@ struct PlotSeries {
   std::string label;  // legend text, e.g. "x = 30"
   std::vector<double> obs_x, obs_y;      // observations
   std::vector<double> curve_x, curve_y;  // fitted curve on a fine grid
+  // Observed minus fitted at each observation (the residual panel); empty
+  // when the figure has none.
+  std::vector<double> residuals;
 };
 
 struct Figure {
@@ -34,6 +39,13 @@ struct Figure {
   // out.
   std::string points_legend = "observed";
   std::string lines_legend = "fitted";
+  // Lines written under the legend's entries (e.g. the fitted
+  // coefficients).
+  std::vector<std::string> legend_notes;
+  // A panel under the plot with the residuals of every series against the
+  // same horizontal axis, and its vertical axis label.
+  bool residual_panel = false;
+  std::string residual_label = "residual";
 };
 
 // Round tick positions covering [lo, hi]: steps of 1, 2 or 5 times a

@@ -22,7 +22,7 @@ constexpr const char* kUsage =
     "       btcfit-stats compare [--method METHOD] DECK DECK [DECK...] [-o PREFIX] [--json]";
 
 constexpr const char* kHelp =
-    "usage: btcfit-stats [--method METHOD] DECK [-o PREFIX] [--json]\n"
+    "usage: btcfit-stats [--method METHOD] DECK [-o PREFIX] [--units L,T] [--json]\n"
     "       btcfit-stats compare [--method METHOD] DECK DECK [DECK...] [-o PREFIX] [--json]\n"
     "\n"
     "Fits the deck DECK exactly as btcfit does (same deck reader, same\n"
@@ -66,6 +66,8 @@ constexpr const char* kHelp =
     "              a fine grid: distance,time,concentration), and for each\n"
     "              varied coefficient PREFIX-profile-NAME.svg (its profile);\n"
     "              with compare, PREFIX.svg with every model's curve\n"
+    "  --units L,T units of length and time for the plot's axes and legend,\n"
+    "              for example --units cm,h\n"
     "  --json      write the whole summary as one JSON document instead\n"
     "  -h, --help  show this help\n"
     "\n"
@@ -81,6 +83,7 @@ struct Arguments {
   bool help = false;
   FitMethod method = FitMethod::annealing;
   bool method_given = false;
+  std::optional<PlotUnits> units;
 };
 
 // Parses the arguments; returns an error text, or nothing when they are
@@ -120,6 +123,16 @@ std::optional<std::string> parse(const std::vector<std::string>& args,
       } else {
         return "unknown method '" + m + "' (annealing, least_squares or global)";
       }
+    } else if (a == "--units") {
+      if (i + 1 >= args.size()) return "option --units needs LENGTH,TIME (for example cm,h)";
+      if (parsed.units) return "option --units given twice";
+      const std::string& u = args[++i];
+      const auto comma = u.find(',');
+      if (comma == std::string::npos || comma == 0 || comma + 1 == u.size() ||
+          u.find(',', comma + 1) != std::string::npos) {
+        return "option --units needs LENGTH,TIME (for example cm,h), not '" + u + "'";
+      }
+      parsed.units = PlotUnits{u.substr(0, comma), u.substr(comma + 1)};
     } else if (a == "--json") {
       if (parsed.json) return "option --json given twice";
       parsed.json = true;
@@ -173,7 +186,7 @@ int run_single(const Arguments& parsed, std::FILE* out) {
   const FitAnalysis analysis = analyse_fit(fit, options, true, parsed.prefix ? 6 : 0);
   std::vector<std::string> files;
   if (parsed.prefix) {
-    const DeckPlot plot = deck_plot(fit);
+    const DeckPlot plot = deck_plot(fit, 201, parsed.units.value_or(PlotUnits{}));
     write_file(*parsed.prefix + ".svg", render_svg(plot.figure));
     write_file(*parsed.prefix + ".csv", curve_csv(plot));
     files = {*parsed.prefix + ".svg", *parsed.prefix + ".csv"};

@@ -259,6 +259,15 @@ TEST_P(GoldenDeck, SameFittedSetAsBtcfitSummaryAndPlot) {
   EXPECT_EQ(series[0].label.rfind("x = ", 0), 0u);
   EXPECT_NE(svg.find(">time</text>"), std::string::npos);
   EXPECT_NE(svg.find("concentration</text>"), std::string::npos);
+  // The residual panel: one residual per observation; the legend lists
+  // every coefficient.
+  EXPECT_EQ(count_of(svg, "<circle class=\"residual\""), c.observations);
+  EXPECT_NE(svg.find(">observed - fitted</text>"), std::string::npos);
+  // The heading line and one line per coefficient (6, or 7 for the
+  // stream tubes).
+  const std::size_t coefficients =
+      read_deck(golden(c.name) + "/deck").coefficients.size();
+  EXPECT_EQ(count_of(svg, "<text class=\"note\""), int(coefficients) + 1);
   const auto csv = lines_of(read_file(prefix + ".csv"));
   ASSERT_EQ(csv.size(), 202u);
   EXPECT_EQ(csv[0], "distance,time,concentration");
@@ -497,6 +506,22 @@ TEST(StatsProgram, MethodOption) {
   const Outcome twice = run({"--method", "global", "--method", "global", "x"});
   EXPECT_EQ(twice.status, 2);
   EXPECT_NE(twice.err.find("option --method given twice"), std::string::npos) << twice.err;
+}
+
+// --units: the axes and the legend carry the units of length and time.
+TEST(StatsProgram, UnitsOnThePlot) {
+  TempDir dir;
+  const std::string prefix = (dir.path() / "plot").string();
+  const Outcome o = run({golden("example") + "/deck", "-o", prefix, "--units", "cm,h"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::string svg = read_file(prefix + ".svg");
+  EXPECT_NE(svg.find(">time (h)</text>"), std::string::npos) << svg;
+  EXPECT_NE(svg.find("data-label=\"x = 30 cm\""), std::string::npos) << svg;
+  for (const char* bad : {"cm", "cm,", ",h", "cm,h,s"}) {
+    const Outcome refused = run({golden("example") + "/deck", "--units", bad});
+    EXPECT_EQ(refused.status, 2) << bad;
+    EXPECT_NE(refused.err.find("option --units needs LENGTH,TIME"), std::string::npos) << refused.err;
+  }
 }
 
 }  // namespace
