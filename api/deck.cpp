@@ -92,6 +92,11 @@ Problem read_deck(const std::filesystem::path& path) {
 
 void write_deck(const Problem& problem, std::ostream& out) {
   const Problem p = check_problem(problem);
+  if (p.observations.size() > static_cast<std::size_t>(kMaxObservations)) {
+    throw ProblemError("the problem has " + std::to_string(p.observations.size()) +
+                       " observations; a deck holds at most " +
+                       std::to_string(kMaxObservations));
+  }
   const int ncoef = coefficient_count(p.model);
   std::string text;
   const auto end_record = [&] { text += '\n'; };

@@ -12,6 +12,7 @@
 #include "btcfit/fit.hpp"
 #include "api/deck_reader.hpp"
 #include "api/echo_writer.hpp"
+#include "api/model_values.hpp"
 #include "api/problem_conversion.hpp"
 #include "estimate/annealing.hpp"
 #include "estimate/final_results.hpp"
@@ -120,73 +121,77 @@ std::string progress_text(const ProgressLine& line) {
 
 namespace {
 
-void require_legacy(Numerics numerics) {
-  if (numerics != Numerics::legacy) {
-    throw ProblemError(std::string("numerics ") + numerics_name(numerics) +
-                       " are not available in this build");
+void require_numerics(Numerics numerics) {
+  if (numerics != Numerics::legacy && numerics != Numerics::accurate) {
+    throw ProblemError("numerics " + std::to_string(static_cast<int>(numerics)) +
+                       " is neither legacy nor accurate");
   }
+}
+
+// A problem read from a deck, computed as the console program computes it:
+// held only to what the console program accepts.
+bool console_path(const Problem& problem, Numerics numerics) {
+  return problem.from_deck && numerics == Numerics::legacy;
+}
+
+struct ObservationColumns {
+  std::vector<double> observed, distances, times;
+};
+
+ObservationColumns columns_of(const Problem& p) {
+  ObservationColumns c;
+  for (const Observation& o : p.observations) {
+    c.observed.push_back(o.concentration);
+    c.distances.push_back(o.distance);
+    c.times.push_back(o.time);
+  }
+  return c;
 }
 
 }  // namespace
 
 std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients,
                              const EvaluateOptions& options) {
-  require_legacy(options.numerics);
-  auto rec = record_of(check_problem(problem));
+  require_numerics(options.numerics);
+  const Problem p = check_problem(problem, options.numerics);
+  const auto rec = record_of(p);
   const CoefColumn set = coefficient_set(*rec, coefficients);
-  MODEL(*rec, set, rec->CCALC);
-  return std::vector<double>(rec->CCALC.begin() + 1, rec->CCALC.begin() + 1 + rec->obs.NOB);
+  if (!console_path(problem, options.numerics)) require_coefficient_values(p.model, coefficients);
+  const ObservationColumns c = columns_of(p);
+  std::vector<double> result(c.distances.size(), 0.0);
+  const auto pool = make_pool(options.threads > 0 ? options.threads : usable_threads());
+  model_values(*rec, set, options.numerics, c.distances, c.times, result, pool.get());
+  return result;
 }
 
 std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients,
                              std::span<const double> distances, std::span<const double> times,
                              const EvaluateOptions& options) {
-  require_legacy(options.numerics);
-  int threads = options.threads;
+  require_numerics(options.numerics);
   if (distances.size() != times.size()) {
     throw ProblemError(std::to_string(distances.size()) + " distances and " +
                        std::to_string(times.size()) + " times were given; they go in pairs");
   }
-  const auto base = record_of(check_problem(problem));
+  const Problem p = check_problem(problem, options.numerics);
+  const auto base = record_of(p);
   const CoefColumn set = coefficient_set(*base, coefficients);
-  if (base->obs.NOB <= 0) {
+  if (p.observations.empty()) {
     for (double x : distances) {
       if (x > base->work.XMAX) base->work.XMAX = x;
     }
   }
-  const std::size_t total = distances.size();
-  std::vector<double> result(total, 0.0);
-  const std::size_t groups = (total + MAXOBS - 1) / MAXOBS;
-  // Group g: points g * MAXOBS onwards, each on a fresh copy of the record.
-  const auto run_groups = [&](std::size_t first, std::size_t step) {
-    auto work = std::make_unique<ProblemRecord>();
-    for (std::size_t g = first; g < groups; g += step) {
-      const std::size_t start = g * MAXOBS;
-      const int count = static_cast<int>(std::min<std::size_t>(MAXOBS, total - start));
-      *work = *base;
-      work->obs.NOB = count;
-      for (int i = 1; i <= count; ++i) {
-        work->obs.XOBS[i] = distances[start + i - 1];
-        work->obs.TOBS[i] = times[start + i - 1];
-      }
-      MODEL(*work, set, work->CCALC);
-      std::copy(work->CCALC.begin() + 1, work->CCALC.begin() + 1 + count, result.begin() + start);
+  if (!console_path(problem, options.numerics)) {
+    require_coefficient_values(p.model, coefficients);
+    for (std::size_t i = 0; i < distances.size(); ++i) {
+      require_point(distances[i], times[i], "point " + std::to_string(i + 1) + "'s");
     }
-  };
-  if (threads <= 0) threads = usable_threads();
-  const std::size_t helpers = std::min<std::size_t>(threads, groups) > 1
-                                  ? std::min<std::size_t>(threads, groups) - 1
-                                  : 0;
-  std::vector<std::thread> others;
-  try {
-    for (std::size_t t = 1; t <= helpers; ++t) others.emplace_back(run_groups, t, helpers + 1);
-  } catch (const std::system_error&) {
-    // Fewer threads than asked for: the groups of the missing ones are
-    // evaluated below on this one.
+    if (p.observations.empty() && !distances.empty()) {
+      require_scale(p, base->work.XMAX, "distance of the points");
+    }
   }
-  run_groups(0, helpers + 1);
-  for (std::size_t t = others.size() + 1; t <= helpers; ++t) run_groups(t, helpers + 1);
-  for (std::thread& t : others) t.join();
+  std::vector<double> result(distances.size(), 0.0);
+  const auto pool = make_pool(options.threads > 0 ? options.threads : usable_threads());
+  model_values(*base, set, options.numerics, distances, times, result, pool.get());
   return result;
 }
 
@@ -198,8 +203,11 @@ FitResult fit(const Problem& problem, const FitOptions& options) {
                        " method is btcfit::analysis::fit's (link btcfit::analysis)");
   }
   const Numerics numerics = options.numerics.value_or(Numerics::legacy);
-  require_legacy(numerics);
-  auto rec = record_of(check_problem(problem));
+  const Problem p = check_problem(problem, numerics);
+  if (p.observations.empty() && !console_path(problem, numerics)) {
+    throw ProblemError("the problem has no observations; a fit needs at least one");
+  }
+  auto rec = record_of(p);
   const int ncoef = rec->obs.NCOEF;
   const auto pool = make_pool(options.threads > 0 ? options.threads : usable_threads());
   FitResult result;
@@ -209,6 +217,22 @@ FitResult fit(const Problem& problem, const FitOptions& options) {
   control.progress = [&](std::int32_t N, double SSQ, const CoefColumn& set) {
     result.progress.push_back(ProgressLine{N, SSQ, deck_order(set, ncoef)});
     if (options.progress) options.progress(result.progress.back());
+  };
+  // The console program's evaluation (MODEL over the record's tables, its
+  // threads and its trials evaluated ahead) wherever it applies; otherwise
+  // the observations are evaluated apart from the record.
+  const bool own_model =
+      numerics == Numerics::legacy && p.observations.size() <= static_cast<std::size_t>(MAXOBS);
+  std::unique_ptr<ObservationSums> sums;
+  if (!own_model) {
+    ObservationColumns c = columns_of(p);
+    sums = std::make_unique<ObservationSums>(*rec, numerics, std::move(c.observed),
+                                             std::move(c.distances), std::move(c.times),
+                                             pool.get());
+    control.sum_of_squares = [&sums](const CoefColumn& set) { return (*sums)(set); };
+  }
+  const auto ssq_of_current = [&] {
+    return own_model ? sum_of_squares(*rec, rec->COEF[0], pool.get()) : (*sums)(rec->COEF[0]);
   };
   SearchOutcome outcome;
   bool cancelled = false;
@@ -224,9 +248,16 @@ FitResult fit(const Problem& problem, const FitOptions& options) {
       rec->COEF[0] = rec->COEF[2];
       outcome.N = result.progress.back().iteration;
     }
-    outcome.SSQ = sum_of_squares(*rec, rec->COEF[0], pool.get());
+    outcome.SSQ = ssq_of_current();
   }
-  final_concentrations(*rec, pool.get());
+  if (own_model) {
+    final_concentrations(*rec, pool.get());
+    const int nob = std::max(rec->obs.NOB, 0);
+    result.calculated.assign(rec->CCALC.begin() + 1, rec->CCALC.begin() + 1 + nob);
+  } else {
+    (void)(*sums)(rec->COEF[0]);
+    result.calculated = sums->calculated();
+  }
   result.coefficients = deck_order(rec->COEF[0], ncoef);
   result.ssq = outcome.SSQ;
   result.iterations = outcome.N;
@@ -248,15 +279,14 @@ FitResult fit(const Problem& problem, const FitOptions& options) {
     result.varied.push_back(varied);
     result.at_bound.push_back(varied && (b == rec->BMIN[k] || b == rec->BMAX[k]));
   }
-  const int nob = std::max(rec->obs.NOB, 0);
-  result.calculated.assign(rec->CCALC.begin() + 1, rec->CCALC.begin() + 1 + nob);
   return result;
 }
 
 void write_report(const Problem& problem, const FitResult& result, std::ostream& out) {
-  const auto rec = record_of(check_problem(problem));
+  const Problem p = check_problem(problem, result.numerics);
+  const auto rec = record_of(p);
   const int ncoef = rec->obs.NCOEF;
-  const std::size_t nob = static_cast<std::size_t>(std::max(rec->obs.NOB, 0));
+  const std::size_t nob = p.observations.size();
   const auto belongs = [&](const std::vector<double>& coefficients) {
     return static_cast<int>(coefficients.size()) == ncoef;
   };
@@ -267,16 +297,22 @@ void write_report(const Problem& problem, const FitResult& result, std::ostream&
                        " coefficients and " + std::to_string(nob) +
                        " calculated concentrations expected)");
   }
+  const ObservationColumns c = columns_of(p);
   OutputUnit report(6, "report", out);
   EchoWriter echo(report, false);
+  // The observed data close the echo; more of them than the record holds
+  // are written from the problem.
+  const bool listed_apart = rec->IOUT == 1 && nob > static_cast<std::size_t>(MAXOBS);
+  if (listed_apart) rec->IOUT = 0;
   replay_deck(*rec, echo);
+  if (listed_apart) write_echo_observed_data(c.observed, c.distances, c.times, report);
   write_progress_heading(report);
   for (const ProgressLine& line : result.progress) {
     write_progress_line(line.iteration, line.ssq, line.coefficients, report);
   }
   // The last line repeated under the number at which the search ended.
   write_progress_line(result.iterations, result.ssq, result.coefficients, report);
-  write_final_table(std::span(rec->COBS).subspan(1, nob), result.calculated, report);
+  write_final_table(c.observed, result.calculated, report);
   report.flush();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -21,7 +22,163 @@ void require_finite(double v, const std::string& what) {
   if (!std::isfinite(v)) throw ProblemError(what + " is " + format_value(v) + ", not a finite number");
 }
 
+// What a coefficient position of the model must hold for the model to be
+// defined: V, D or ALPHA, R, and codes 3-4's BETA above 0 (the solutions
+// divide by them, the stream tubes take the logarithm of V); SIGMA, a
+// standard deviation, 0 or more.
+enum class Range { any, positive, not_negative };
+
+Range range_of(const ModelTraits& traits, int k) {
+  if (k <= 3) return Range::positive;
+  if (k == 5 && traits.family == ModelFamily::nonequilibrium) return Range::positive;
+  if (k == 7 && traits.stream_tube()) return Range::not_negative;
+  return Range::any;
+}
+
+bool in_range(Range range, double v) {
+  switch (range) {
+    case Range::positive: return v > 0.0;
+    case Range::not_negative: return v >= 0.0;
+    case Range::any: return true;
+  }
+  return true;
+}
+
+std::string range_text(Range range) {
+  return range == Range::positive ? "above 0" : "0 or more";
+}
+
+std::string reason_of(const ModelTraits& traits, int k) {
+  if (k == 1 && traits.stream_tube()) return "the model takes its logarithm";
+  if (k == 7) return "it is a standard deviation";
+  return "the model divides by it";
+}
+
+// "coefficient 2 (D)".
+std::string coefficient_label(const ModelTraits& traits, int k) {
+  return "coefficient " + std::to_string(k) + " (" + std::string(traits.names[k - 1]) + ")";
+}
+
+std::string folded(const std::string& name) {
+  std::string s = name;
+  const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+  while (!s.empty() && blank(s.back())) s.pop_back();
+  std::size_t first = 0;
+  while (first < s.size() && blank(s[first])) ++first;
+  s.erase(0, first);
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string name_list(const ModelTraits& traits) {
+  std::string text;
+  for (int k = 0; k < traits.coefficient_count; ++k) {
+    text += (k == 0 ? "" : ", ") + std::string(traits.names[k]);
+  }
+  return text;
+}
+
+// Refuses names that are the model's names of other positions.
+void require_names_in_place(const Problem& p, const ModelTraits& traits) {
+  std::string misplaced;
+  for (int k = 1; k <= traits.coefficient_count; ++k) {
+    const std::string name = folded(p.coefficients[k - 1].name);
+    for (int m = 1; m <= traits.coefficient_count; ++m) {
+      if (m != k && name == traits.names[m - 1]) {
+        misplaced += (misplaced.empty() ? "" : ", ") + std::string("coefficient ") +
+                     std::to_string(k) + " is named \"" + p.coefficients[k - 1].name +
+                     "\", the model's name of coefficient " + std::to_string(m);
+      }
+    }
+  }
+  if (!misplaced.empty()) {
+    throw ProblemError(misplaced + "; model " + std::to_string(traits.code) +
+                       " takes its coefficients in the order " + name_list(traits));
+  }
+}
+
+// The refusals of problems built in code: values for which the model is
+// not defined, and bounds that cross.
+void require_defined(const Problem& p, const ModelTraits& traits) {
+  if (p.input_concentration == 0.0) {
+    throw ProblemError("the input concentration C0 is 0; the model's concentrations are "
+                       "proportional to C0 - CI, give the concentration of the input");
+  }
+  if (p.data_form != DataForm::measured && p.input_concentration == p.initial_concentration) {
+    throw ProblemError("the input concentration C0 equals the initial concentration CI (" +
+                       format_value(p.initial_concentration) +
+                       ") with reduced data; reduced concentrations (C - CI)/(C0 - CI) need "
+                       "C0 other than CI");
+  }
+  for (int k = 1; k <= traits.coefficient_count; ++k) {
+    const Coefficient& c = p.coefficients[k - 1];
+    const Range range = range_of(traits, k);
+    if (!in_range(range, c.initial)) {
+      throw ProblemError(coefficient_label(traits, k) + " has the initial value " +
+                         format_value(c.initial) + "; it must be " + range_text(range) + " (" +
+                         reason_of(traits, k) + ")");
+    }
+    if (!c.varied) continue;
+    if (c.lower > c.upper) {
+      throw ProblemError(coefficient_label(traits, k) + " is varied between bounds that cross: "
+                         "the lower bound " + format_value(c.lower) + " is above the upper bound " +
+                         format_value(c.upper));
+    }
+    if (!in_range(range, c.lower)) {
+      throw ProblemError(coefficient_label(traits, k) + " is varied with the lower bound " +
+                         format_value(c.lower) + "; it must stay " + range_text(range) + " (" +
+                         reason_of(traits, k) + ")");
+    }
+  }
+  double largest = 0.0;
+  for (std::size_t i = 0; i < p.observations.size(); ++i) {
+    const Observation& o = p.observations[i];
+    const std::string which = "observation " + std::to_string(i + 1);
+    require_point(o.distance, o.time, which + "'s");
+    largest = std::max(largest, o.distance);
+  }
+  if (!p.observations.empty()) require_scale(p, largest, "observation distance");
+}
+
 }  // namespace
+
+void require_point(double distance, double time, const std::string& which) {
+  if (distance < 0.0) {
+    throw ProblemError(which + " distance is " + format_value(distance) +
+                       "; distances are 0 or more");
+  }
+  if (time < 0.0) {
+    throw ProblemError(which + " time is " + format_value(time) + "; times are 0 or more");
+  }
+}
+
+void require_scale(const Problem& p, double largest, const std::string& what) {
+  if (largest > 0.0) return;
+  const ModelTraits& traits = model_traits(static_cast<int>(p.model));
+  if (traits.family == ModelFamily::nonequilibrium) {
+    throw ProblemError("the largest " + what + " is 0; model " + std::to_string(traits.code) +
+                       " is scaled with it (its Peclet number and reduced time), give a "
+                       "distance above 0");
+  }
+  if (p.data_form == DataForm::reduced_concentration_and_time) {
+    throw ProblemError("the largest " + what + " is 0; reduced times are scaled with it, give a "
+                       "distance above 0");
+  }
+}
+
+void require_coefficient_values(Model model, std::span<const double> coefficients) {
+  const ModelTraits& traits = model_traits(static_cast<int>(model));
+  for (int k = 1; k <= traits.coefficient_count && k <= static_cast<int>(coefficients.size());
+       ++k) {
+    const double b = coefficients[k - 1];
+    require_finite(b, coefficient_label(traits, k));
+    const Range range = range_of(traits, k);
+    if (!in_range(range, b)) {
+      throw ProblemError(coefficient_label(traits, k) + " is " + format_value(b) +
+                         "; it must be " + range_text(range) + " (" + reason_of(traits, k) + ")");
+    }
+  }
+}
 
 // The public limits are the tables' of the problem record.
 static_assert(kMaxObservations == MAXOBS && kMaxPulses == MAXPULSE);
@@ -78,7 +235,7 @@ std::vector<Coefficient> coefficients_by_name(
   return result;
 }
 
-Problem check_problem(const Problem& problem) {
+Problem check_problem(const Problem& problem, Numerics numerics) {
   Problem p = problem;
   const int code = static_cast<int>(p.model);
   if (!valid_model_code(code)) {
@@ -102,11 +259,6 @@ Problem check_problem(const Problem& problem) {
     require_finite(c.initial, which + "'s initial value");
     require_finite(c.lower, which + "'s lower bound");
     require_finite(c.upper, which + "'s upper bound");
-  }
-  if (p.observations.size() > static_cast<std::size_t>(kMaxObservations)) {
-    throw ProblemError("the problem has " + std::to_string(p.observations.size()) +
-                       " observations; at most " + std::to_string(kMaxObservations) +
-                       " are allowed");
   }
   for (std::size_t i = 0; i < p.observations.size(); ++i) {
     const Observation& o = p.observations[i];
@@ -135,6 +287,9 @@ Problem check_problem(const Problem& problem) {
   if (listing < 0 || listing > 3) {
     throw ProblemError("listing " + std::to_string(listing) + " is outside 0..3");
   }
+  const ModelTraits& traits = model_traits(code);
+  if (!p.from_deck) require_names_in_place(p, traits);
+  if (!p.from_deck || numerics != Numerics::legacy) require_defined(p, traits);
 
   // The deck's silent corrections.
   if (model_traits(code).family == ModelFamily::nonequilibrium) {
@@ -156,7 +311,9 @@ std::unique_ptr<ProblemRecord> record_of(const Problem& problem) {
   rec->IDATA = 1;
   obs.IRED = static_cast<int>(p.data_form);
   rec->ILSQ = p.report.least_squares_line ? 1 : 0;
-  obs.NOB = static_cast<int>(p.observations.size());
+  // More observations than the tables hold stay with the caller (NOB 0).
+  const bool held = p.observations.size() <= static_cast<std::size_t>(MAXOBS);
+  obs.NOB = held ? static_cast<int>(p.observations.size()) : 0;
   rec->NOECHO = p.report.echo ? 0 : 1;
   rec->IOUT = static_cast<int>(p.report.listing);
   obs.NCOEF = coefficient_count(p.model);
@@ -181,18 +338,21 @@ std::unique_ptr<ProblemRecord> record_of(const Problem& problem) {
     pulses.CPULSE[j] = p.pulses[j - 1].value;
   }
   work.XMAX = 0.0;
+  for (const Observation& o : p.observations) {
+    if (o.distance > work.XMAX) work.XMAX = o.distance;
+  }
   for (int i = 1; i <= obs.NOB; ++i) {
     const Observation& o = p.observations[i - 1];
     rec->COBS[i] = o.concentration;
     obs.XOBS[i] = o.distance;
     obs.TOBS[i] = o.time;
-    if (obs.XOBS[i] > work.XMAX) work.XMAX = obs.XOBS[i];
   }
   return rec;
 }
 
 Problem problem_of(const ProblemRecord& rec) {
   Problem p;
+  p.from_deck = true;
   p.model = static_cast<Model>(rec.work.MODE);
   p.data_form = static_cast<DataForm>(rec.obs.IRED);
   p.report.echo = rec.NOECHO == 0;

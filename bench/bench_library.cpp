@@ -29,7 +29,9 @@ std::vector<double> initial(const btcfit::Problem& p) {
 void BM_evaluate_deck(benchmark::State& state, const char* name) {
   const btcfit::Problem& p = deck(name);
   const std::vector<double> b = initial(p);
-  for (auto _ : state) benchmark::DoNotOptimize(btcfit::evaluate(p, b));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(btcfit::evaluate(p, b, {btcfit::Numerics::legacy, 1}));
+  }
 }
 BENCHMARK_CAPTURE(BM_evaluate_deck, equilibrium_multipulse, "equilibrium-multipulse");
 BENCHMARK_CAPTURE(BM_evaluate_deck, nonequilibrium_flux, "nonequilibrium-flux");

@@ -149,16 +149,21 @@ SearchOutcome run_search(ProblemRecord& rec, const SearchControl& control) {
     return control.cancel != nullptr && control.cancel->load(std::memory_order_relaxed);
   };
   if (cancelled()) throw Cancelled();
-  SearchState state(rec, sum_of_squares(rec, rec.COEF[0], control.pool));
+  const bool own_model = !control.sum_of_squares;
+  const auto ssq_of = [&](const CoefColumn& set) {
+    return own_model ? sum_of_squares(rec, set, control.pool) : control.sum_of_squares(set);
+  };
+  SearchState state(rec, ssq_of(rec.COEF[0]));
   state.hand_on_lines(control);
   UniformStream RANDOM5;  // steps
   float R1 = 5139.0f;
   SearchOutcome outcome;
-  if (!state.ended() && !search_ahead(rec, state, RANDOM5, R1, control, outcome)) {
+  // Trials are evaluated ahead only with MODEL, on copies of the record.
+  if (!state.ended() && !(own_model && search_ahead(rec, state, RANDOM5, R1, control, outcome))) {
     while (!state.ended()) {
       if (cancelled()) throw Cancelled();
       draw_trial_set(rec, RANDOM5, R1);
-      state.judge(rec.COEF[1], sum_of_squares(rec, rec.COEF[1], control.pool));
+      state.judge(rec.COEF[1], ssq_of(rec.COEF[1]));
       state.hand_on_lines(control);
     }
   }

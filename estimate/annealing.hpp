@@ -28,6 +28,15 @@ struct SearchControl {
   // evaluated ahead are thrown away at every acceptance whatever the
   // scheduling.
   bool judge_full_window = false;
+  // The sum of squared residuals of a coefficient set (coefficient k in row
+  // NCOEF + k), where the search should not form it with MODEL over the
+  // record's observation tables: with the accurate numerics, or with more
+  // observations than the record holds. Called on the search's thread, one
+  // set at a time, in the order the serial search evaluates them; rec.CCALC
+  // is then left alone, the pool and the trials evaluated ahead are not
+  // used (the call may use threads of its own). What it throws ends the
+  // search. Null: MODEL over rec's observations, as always.
+  std::function<double(const CoefColumn& set)> sum_of_squares;
 };
 
 // Why the search ended, in the order the end test asks.

@@ -40,10 +40,11 @@ class DeckError : public Error {
 };
 
 // A problem the library refuses to evaluate or fit: a model code outside
-// 1..8, more observations or pulses than the tables hold, a coefficient
-// count that does not match the model, bounds that the search could never
-// satisfy, or values that are not numbers. what() names the offending item,
-// its value and what would be accepted.
+// 1..8, a deck with more observations or pulses than a deck holds, a
+// coefficient count that does not match the model, values for which the
+// model is not defined, bounds that cross or that the search could never
+// satisfy, or values that are not numbers (check_problem lists them).
+// what() names the offending item, its value and what would be accepted.
 class ProblemError : public Error {
  public:
   using Error::Error;

@@ -15,24 +15,12 @@
 
 namespace btcfit {
 
-// The numerics that compute a model's concentrations.
-enum class Numerics : int {
-  // The console program's values, bit for bit: the rational erfc
-  // approximation, the Romberg sums and the guards of the legacy solutions.
-  // The annealing search uses them by default, so that a fit reproduces
-  // the console program's report.
-  legacy = 0,
-  // Every model code computed to close to double precision (about 1e-10
-  // absolute in a reduced concentration or better), smooth in every
-  // coefficient, distance and time.
-  accurate = 1,
-};
-
-// "legacy" or "accurate".
-const char* numerics_name(Numerics numerics);
-
 struct EvaluateOptions {
-  Numerics numerics = Numerics::legacy;
+  // Accurate by default: a curve evaluated for a user should be the true
+  // solution of the model. The annealing fit keeps legacy numerics by
+  // default, so that its report is the console program's; pass
+  // Numerics::legacy to have the values that fit computes.
+  Numerics numerics = Numerics::accurate;
   // Threads that share the points (0: all usable cores); the values do not
   // depend on it.
   int threads = 1;
@@ -41,9 +29,13 @@ struct EvaluateOptions {
 // The model's concentrations at the problem's observations for one set of
 // coefficients (all coefficient_count(problem.model) of them, deck order),
 // in the form of the observations (reduced when the data form asks for it).
-// With legacy numerics these are exactly the values the annealing fit
-// computes for that set. Throws ProblemError for a refused problem or a
-// wrong number of coefficients.
+// Any number of observations; memory grows linearly with them. With legacy
+// numerics these are exactly the values the annealing fit computes for
+// that set. Throws ProblemError for a problem that check_problem(problem,
+// options.numerics) refuses, a wrong number of coefficients, or (except
+// for a deck-read problem with legacy numerics) coefficients that the
+// model cannot take: a V, D or ALPHA, R or BETA not above 0, a SIGMA below
+// 0, or a value that is not a finite number.
 std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients,
                              const EvaluateOptions& options = {});
 inline std::vector<double> evaluate(const Problem& problem,
@@ -58,7 +50,7 @@ inline std::vector<double> evaluate(const Problem& problem,
 // DataForm::reduced_concentration_and_time, scaled with the largest
 // observation distance of the problem (or of the points, when the problem
 // has no observations). Throws ProblemError also when the two spans differ
-// in length.
+// in length, and (as for observations) for a negative distance or time.
 std::vector<double> evaluate(const Problem& problem, std::span<const double> coefficients,
                              std::span<const double> distances, std::span<const double> times,
                              const EvaluateOptions& options = {});
@@ -165,11 +157,16 @@ struct FitResult {
 // Fits the varied coefficients with the annealing search, exactly as the
 // console program does for the same deck: the same progress table, final
 // set and calculated concentrations, on any number of threads (with legacy
-// numerics, the default). The other methods are btcfit::analysis::fit's;
-// here they are refused with ProblemError, as are options that are not
-// valid(). Throws
-// ProblemError for a refused problem, including a varied coefficient that
-// the search could not place within its bounds (bounds crossed or equal, an
+// numerics, the default). With accurate numerics the same search (the same
+// draws, the same rules) judges the sums of squares of the accurate model,
+// so it may take another path and end elsewhere. Any number of
+// observations; memory grows linearly with them. The other methods are
+// btcfit::analysis::fit's; here they are refused with ProblemError, as are
+// options that are not valid(). Throws ProblemError for a problem that
+// check_problem(problem, numerics) refuses, for a problem without
+// observations (unless read from a deck and fitted with legacy numerics,
+// as the console program does), and for a varied coefficient that the
+// search could not place within its bounds (bounds crossed or equal, an
 // initial value more than 0.2 outside them, or bounds too close together
 // for the search's steps to land between them); Cancelled when the cancel
 // flag is set; whatever the progress callback throws.

@@ -36,6 +36,22 @@ enum class DataForm : int {
   reduced_concentration_and_time = 2,
 };
 
+// The numerics that compute a model's concentrations.
+enum class Numerics : int {
+  // The console program's values, bit for bit: the rational erfc
+  // approximation, the Romberg sums and the guards of the legacy solutions.
+  // The annealing search uses them by default, so that a fit reproduces
+  // the console program's report.
+  legacy = 0,
+  // Every model code computed to close to double precision (about 1e-10
+  // absolute in a reduced concentration or better), smooth in every
+  // coefficient, distance and time.
+  accurate = 1,
+};
+
+// "legacy" or "accurate".
+const char* numerics_name(Numerics numerics);
+
 // One coefficient of the model, in deck order. Its meaning follows from its
 // position and the model:
 //   codes 1, 2: V (pore-water velocity), D (dispersion coefficient),
@@ -87,13 +103,17 @@ struct ReportSwitches {
   Listing listing = Listing::none;
 };
 
-// At most 90 observations and 10 pulses or loads.
+// The input deck's limits: a deck holds at most 90 observations, and the
+// console program and read_deck refuse more (write_deck too). A Problem
+// built in code takes any number of observations.
 inline constexpr int kMaxObservations = 90;
+// Pulses or loads, of a deck and of every Problem: the models' pulse
+// tables hold this many.
 inline constexpr int kMaxPulses = 10;
 
 // A complete problem. Built in code or read from a deck; the fit and the
-// evaluation treat it exactly as the console program treats the deck it was
-// read from, including the deck's four silent corrections (applied by
+// evaluation treat it as the console program treats the deck it was read
+// from, including the deck's four silent corrections (applied by
 // check_problem and by every function that takes a Problem):
 //   - codes 3, 4: an upper bound of BETA of 0 or above 1 becomes 1;
 //   - with several pulses the pulse duration (coefficient 4) is not varied;
@@ -102,18 +122,27 @@ struct Problem {
   Model model = Model::equilibrium_flux;
   // coefficient_count(model) coefficients in deck order.
   std::vector<Coefficient> coefficients;
-  // At most kMaxObservations.
+  // Any number (a deck holds at most kMaxObservations).
   std::vector<Observation> observations;
   double initial_concentration = 0.0;  // CI: of the profile at time 0
   // C0: of the single pulse; with several pulses the reference of reduced
   // concentrations only (codes 1-6), or the concentration the loads refer
-  // to (codes 7, 8).
-  double input_concentration = 0.0;
+  // to (codes 7, 8). Not 0 (and not CI with reduced data). The default 1
+  // makes reduced and measured concentrations the same when CI is 0.
+  double input_concentration = 1.0;
   // Empty: one pulse of concentration C0 and duration T0 (codes 1-6), or
   // one load at time 0 (codes 7, 8). Otherwise 2 to kMaxPulses entries.
   std::vector<Pulse> pulses;
   DataForm data_form = DataForm::measured;
   ReportSwitches report;
+  // Set by read_deck. A deck the console program accepts must behave as it
+  // does there, so with legacy numerics (evaluate, the annealing fit,
+  // write_report) a problem read from a deck is held only to what the
+  // console program accepts, and its coefficient names stay free labels
+  // whatever the numerics; accurate numerics apply every other refusal of
+  // check_problem. A deck-read problem changed in code keeps the flag;
+  // clear it to have the problem checked as one built in code.
+  bool from_deck = false;
 };
 
 // The model's own names of its coefficients, deck order:
@@ -134,12 +163,34 @@ std::vector<std::string> coefficient_names(Model model);
 std::vector<Coefficient> coefficients_by_name(
     Model model, const std::map<std::string, Coefficient>& coefficients);
 
-// The problem with the silent corrections applied. Throws ProblemError for a
-// problem that cannot be evaluated: a model code outside 1..8, a coefficient
-// count other than coefficient_count(model), a name longer than 6
-// characters, more than kMaxObservations observations, one pulse or more
-// than kMaxPulses, or a value that is not a finite number.
-Problem check_problem(const Problem& problem);
+// The problem with the silent corrections applied, as evaluate and fit take
+// it with `numerics`. Throws ProblemError, naming the field, its value and
+// what would be accepted, for
+//   - a model code outside 1..8, a coefficient count other than
+//     coefficient_count(model), a name longer than 6 characters, one pulse
+//     or more than kMaxPulses, or a value that is not a finite number;
+// and, for a problem built in code (from_deck false) with either numerics
+// and for every problem with accurate numerics (a deck read with legacy
+// numerics keeps the console program's behaviour):
+//   - an input concentration C0 of 0, or C0 equal to CI with reduced data
+//     (the reduced form divides by C0 - CI);
+//   - an observation with a negative distance or time;
+//   - codes 3, 4, and every model with reduced time: a largest observation
+//     distance of 0 (the two-site model and the reduced time are scaled
+//     with it; single distances of 0 are fine, every model is defined at
+//     the inlet);
+//   - a V, D (codes 1-4), ALPHA (codes 5-8), R or BETA (codes 3, 4) that
+//     is not above 0, and a SIGMA below 0: the initial value, and the
+//     lower bound when the coefficient is varied (the models divide by
+//     these, or take their logarithm);
+//   - a varied coefficient whose lower bound is above its upper bound;
+// and, for a problem built in code only (a deck's names are free labels):
+//   - a coefficient whose name is the model's name of another position
+//     (coefficient_names), for example "D" first and "V" second; names are
+//     compared without case and surrounding blanks.
+// Distances and times at which evaluate is asked for values are held to the
+// same rules as the observations'.
+Problem check_problem(const Problem& problem, Numerics numerics = Numerics::legacy);
 
 // Reads an input deck (fixed-column records). Throws DeckError for a file
 // that cannot be opened, an unreadable field or a missing record, and

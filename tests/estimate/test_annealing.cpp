@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -233,6 +234,72 @@ TEST(FinalResults, WideValuesBecomeAsterisks) {
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[4].substr(0, 13), "*************");
   EXPECT_EQ(lines[4].size(), 32u);
+}
+
+}  // namespace
+
+namespace {
+
+struct Line {
+  std::int32_t N;
+  double SSQ;
+  std::vector<double> set;
+};
+
+std::vector<Line> progress_of(ProblemRecord& rec, SearchControl control, SearchOutcome& outcome) {
+  std::vector<Line> lines;
+  control.progress = [&](std::int32_t n, double ssq, const CoefColumn& set) {
+    const auto b = deck_order(rec, set);
+    lines.push_back({n, ssq, std::vector<double>(b.begin(), b.end())});
+  };
+  outcome = run_search(rec, control);
+  return lines;
+}
+
+// The caller's sums of squares, here MODEL's own over a copy of the record:
+// the search draws, judges and ends exactly as with its own, and asks for
+// one sum per set it judges (the initial set and 500 per outer iteration
+// before the last).
+TEST(AnnealingSums, CallersSumsOfSquaresGiveTheSameSearch) {
+  auto own = example_problem();
+  SearchOutcome own_outcome;
+  const std::vector<Line> expected = progress_of(*own, SearchControl{}, own_outcome);
+
+  auto rec = example_problem();
+  auto copy = example_problem();
+  long long calls = 0;
+  SearchControl control;
+  control.sum_of_squares = [&](const CoefColumn& set) {
+    ++calls;
+    return sum_of_squares(*copy, set);
+  };
+  SearchOutcome outcome;
+  const std::vector<Line> lines = progress_of(*rec, control, outcome);
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].N, expected[i].N);
+    EXPECT_EQ(std::memcmp(&lines[i].SSQ, &expected[i].SSQ, sizeof(double)), 0) << i;
+    EXPECT_EQ(lines[i].set, expected[i].set) << i;
+  }
+  EXPECT_EQ(outcome.N, own_outcome.N);
+  EXPECT_EQ(outcome.end, own_outcome.end);
+  EXPECT_EQ(calls, 1 + 500LL * (outcome.N - 1));
+  // The record's calculated concentrations are the caller's business.
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(rec->CCALC[i], 0.0);
+}
+
+// The search judges whatever the caller's sums say: a constant offset of 1
+// keeps every decision (differences are what count, up to rounding) but
+// the goal is never reached.
+TEST(AnnealingSums, SearchJudgesTheCallersSums) {
+  auto rec = example_problem();
+  auto copy = example_problem();
+  SearchControl control;
+  control.sum_of_squares = [&](const CoefColumn& set) { return 1.0 + sum_of_squares(*copy, set); };
+  SearchOutcome outcome;
+  const std::vector<Line> lines = progress_of(*rec, control, outcome);
+  for (const Line& line : lines) EXPECT_GE(line.SSQ, 1.0);
+  EXPECT_NE(outcome.end, SearchEnd::goal_reached);
 }
 
 }  // namespace
