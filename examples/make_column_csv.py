@@ -7,7 +7,7 @@ csv_to_comparison.py: a known truth with seeded noise.
 The truth is the two-site nonequilibrium model for flux concentrations
 (model 4) of a step input at two depths of a column, in cm and hours:
 V = 12 cm/h, D = 18 cm²/h, R = 2.2, BETA = 0.45, OMEGA = 0.8, computed
-with the legacy numerics; then normal noise of standard deviation 0.01
+with the accurate numerics; then normal noise of standard deviation 0.01
 (NumPy's default generator, seed 20261209), written with 4 decimals.
 """
 import sys
@@ -26,7 +26,7 @@ def main(path):
                            concentration=[0.0], distance=[DEPTHS[-1]], time=[1.0])
     x = np.repeat(DEPTHS, len(TIMES))
     t = np.tile(TIMES, len(DEPTHS))
-    c = btcfit.evaluate(truth, distance=x, time=t, numerics="legacy")
+    c = btcfit.evaluate(truth, distance=x, time=t, numerics="accurate")
     noisy = c + np.random.default_rng(20261209).normal(0.0, 0.01, size=c.shape)
     with open(path, "w") as out:
         out.write("depth_cm,time_h,concentration\n")

@@ -149,8 +149,10 @@ btcfit::Problem make_problem(int model, const std::vector<btcfit::Coefficient>& 
                              const py::handle& time, double initial_concentration,
                              double input_concentration,
                              const std::vector<std::pair<double, double>>& pulses,
-                             int data_form, bool echo, bool least_squares_line, int listing) {
+                             int data_form, bool echo, bool least_squares_line, int listing,
+                             bool from_deck) {
   btcfit::Problem p;
+  p.from_deck = from_deck;
   p.model = static_cast<btcfit::Model>(model);
   p.coefficients = coefficients;
   const std::vector<double> c = to_vector(concentration, "concentration");
@@ -639,7 +641,8 @@ out.)")
            py::arg("concentration"), py::arg("distance"), py::arg("time"),
            py::arg("initial_concentration"), py::arg("input_concentration"), py::arg("pulses"),
            py::arg("data_form"), py::arg("echo"), py::arg("least_squares_line"),
-           py::arg("listing"))
+           py::arg("listing"), py::arg("from_deck") = false)
+      .def_readonly("from_deck", &Problem::from_deck)
       .def_property_readonly("model", [](const Problem& p) { return static_cast<int>(p.model); })
       .def_property_readonly("coefficients", [](const Problem& p) { return p.coefficients; })
       .def_property_readonly("concentration",

@@ -213,7 +213,7 @@ class Problem:
     def __init__(self, *, model, coefficients, concentration=(), distance=(), time=(),
                  initial_concentration=0.0, input_concentration=1.0, pulses=(),
                  data_form=DataForm.measured, echo=True, least_squares_line=False,
-                 listing=Listing.none):
+                 listing=Listing.none, _from_deck=False):
         model = as_model(model)
         coefficients = _coefficients(model, coefficients)
         try:
@@ -229,7 +229,7 @@ class Problem:
             input_concentration=_as_float(input_concentration, "input_concentration"),
             pulses=pulses, data_form=int(_as_enum(DataForm, data_form, "data_form")),
             echo=bool(echo), least_squares_line=bool(least_squares_line),
-            listing=int(_as_enum(Listing, listing, "listing")))
+            listing=int(_as_enum(Listing, listing, "listing")), from_deck=bool(_from_deck))
         self._adopt(native)
 
     def _adopt(self, native):
@@ -322,7 +322,8 @@ class Problem:
         if unknown:
             raise TypeError(f"Problem has no field {sorted(unknown)[0]!r}")
         fields.update(changes)
-        return Problem(**fields)
+        # A deck's problem changed in code is still checked as a deck's.
+        return Problem(**fields, _from_deck=self._native.from_deck)
 
     def _fields(self):
         return dict(model=self.model, coefficients=self.coefficients,
@@ -376,7 +377,7 @@ class Problem:
     __hash__ = None
 
     def __reduce__(self):
-        return (_problem_from_fields, (self._fields(),))
+        return (_problem_from_fields, (self._fields(), self._native.from_deck))
 
     def __repr__(self):
         coefficients = ", ".join(
@@ -386,8 +387,8 @@ class Problem:
                 f"{coefficients}>")
 
 
-def _problem_from_fields(fields):
-    return Problem(**fields)
+def _problem_from_fields(fields, from_deck=False):
+    return Problem(**fields, _from_deck=from_deck)
 
 
 def _same(a, b):
