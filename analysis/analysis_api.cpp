@@ -363,9 +363,12 @@ Comparison compare(const std::vector<ComparedFit>& fits) {
   std::vector<stats::FittedProblem> fitted_problems;
   std::vector<stats::FitAnalysis> analyses;
   for (std::size_t i = 0; i < fits.size(); ++i) {
+    // Built by appending: "#" + std::to_string(...) draws a false -Wrestrict
+    // warning from g++ 12.
+    std::string label(1, '#');
+    label += std::to_string(i + 1);
     fitted_problems.push_back(fitted(fits[i].problem, fits[i].fit, std::nullopt, 1,
-                                     fits[i].label.empty() ? "#" + std::to_string(i + 1)
-                                                           : fits[i].label));
+                                     fits[i].label.empty() ? label : fits[i].label));
     if (i > 0) {
       if (auto why = stats::observation_mismatch(fitted_problems[0].problem,
                                                  fitted_problems[i].problem)) {

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -205,7 +204,6 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
     ro.function_tolerance = kScreeningTolerance;
     ro.parameter_tolerance = kScreeningTolerance;
     ro.max_iterations = kScreeningIterations;
-    if (const char* e = std::getenv("BTCFIT_SCREEN_STEP")) ro.relative_step = std::atof(e);
     ro.iteration_callback = [&](int, double) {
       if (is_cancelled(options)) stop = true;
       return !stop.load();

@@ -78,12 +78,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Problem problem = column(c);
-  const std::vector<double> clean = evaluate(problem, c.truth);
+  const std::vector<double> clean = evaluate(problem, c.truth, {Numerics::legacy, 1});
   const int p = int(c.varied.size());
   const stats::Model model = [&](std::span<const double> b, std::span<double> out) {
     std::vector<double> set = c.truth;
     for (int j = 0; j < p; ++j) set[c.varied[j]] = b[j];
-    const std::vector<double> v = evaluate(problem, set);
+    const std::vector<double> v = evaluate(problem, set, {Numerics::legacy, 1});
     std::copy(v.begin(), v.end(), out.begin());
   };
   std::vector<double> start;

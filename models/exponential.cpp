@@ -1,8 +1,11 @@
-// fixed_exp and exp_many: the table evaluation with std::fma, four lanes at
-// a time where the processor has AVX2 and FMA.
+// fixed_exp and exp_many: the table evaluation with fused multiply-adds, four
+// lanes at a time where the processor has AVX2 and FMA, two with WebAssembly's
+// SIMD.
 #include "models/exponential.hpp"
 
 #include "models/exponential_lanes.hpp"
+#include "models/exponential_pairs.hpp"
+#include "models/fused_multiply_add.hpp"
 
 #include <bit>
 #include <cmath>
@@ -32,23 +35,24 @@ namespace {
     }
     near_limit = true;
   }
-  double kd = std::fma(x, kInvLn2N, kShift);
+  double kd = fused_multiply_add(x, kInvLn2N, kShift);
   const std::uint64_t ki = std::bit_cast<std::uint64_t>(kd);
   kd -= kShift;
-  double r = std::fma(kd, kNegLn2HiN, x);
-  r = std::fma(kd, kNegLn2LoN, r);
+  double r = fused_multiply_add(kd, kNegLn2HiN, x);
+  r = fused_multiply_add(kd, kNegLn2LoN, r);
   const std::uint64_t idx = 2 * (ki % 128);
   const double tail = std::bit_cast<double>(kTable[idx]);
   std::uint64_t sbits = kTable[idx + 1] + (ki << 45);
   const double r2 = r * r;
-  const double tmp = std::fma(r2 * r2, std::fma(r, kC5, kC4),
-                              std::fma(std::fma(r, kC3, kC2), r2, r + tail));
+  const double tmp =
+      fused_multiply_add(r2 * r2, fused_multiply_add(r, kC5, kC4),
+                         fused_multiply_add(fused_multiply_add(r, kC3, kC2), r2, r + tail));
   if (near_limit) {
     if ((ki & 0x80000000u) == 0) {
       // k > 0: the exponent of the scale may have overflowed; scaled back.
       sbits -= std::uint64_t{1009} << 52;
       const double scale = std::bit_cast<double>(sbits);
-      return 0x1p1009 * std::fma(scale, tmp, scale);
+      return 0x1p1009 * fused_multiply_add(scale, tmp, scale);
     }
     // k < 0: a result in the subnormal range is rounded once, to its own
     // precision, before the final scaling.
@@ -66,7 +70,7 @@ namespace {
     return 0x1p-1022 * y;
   }
   const double scale = std::bit_cast<double>(sbits);
-  return std::fma(scale, tmp, scale);
+  return fused_multiply_add(scale, tmp, scale);
 }
 
 #if defined(__x86_64__)
@@ -78,7 +82,7 @@ void exp_many_plain(int n, const double* x, double* y) {
   for (int i = 0; i < n; ++i) y[i] = fixed_exp(x[i]);
 }
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__wasm_simd128__)
 // Probes: every table entry with r near 0 and near +-ln2/256, over the
 // range of exponents the models use, plus both ends of the main range.
 bool wide_matches_plain() {
@@ -145,6 +149,30 @@ __attribute__((target("avx2,fma"))) void exp_many_wide(int n, const double* x, d
       for (int k = i; k < n; ++k) y[k] = exp_steps_fma(x[k]);
     }
   }
+}
+
+#elif defined(__wasm_simd128__)
+
+bool detect_avx() { return false; }
+bool detect_fma() { return false; }
+
+// WebAssembly with SIMD: two lanes, each with the exact sums of
+// fma_by_parts (the target has no fused multiply-add).
+bool processor_has_wide_exp() { return true; }
+
+void exp_many_wide(int n, const double* x, double* y) {
+  int i = 0;
+  for (; i + 2 <= n; i += 2) {
+    DoublePair v{x[i], x[i + 1]}, r;
+    if (exp_pair(v, r)) {
+      y[i] = r[0];
+      y[i + 1] = r[1];
+    } else {
+      y[i] = fixed_exp(v[0]);
+      y[i + 1] = fixed_exp(v[1]);
+    }
+  }
+  if (i < n) y[i] = fixed_exp(x[i]);
 }
 
 #else

@@ -6,7 +6,7 @@
 // fixed_exp takes the same steps with std::fma, which rounds once on every
 // platform, so its bits do not depend on the C library, the processor or
 // the compiler. exp_many runs the same steps on four arguments at a time in
-// AVX2 registers on x86-64. Whether its results are those of fixed_exp is
+// AVX2 registers on x86-64, and on two at a time with WebAssembly's SIMD. Whether its results are those of fixed_exp is
 // checked once per process on a grid of arguments that reaches every table
 // entry; when the processor lacks AVX2 or FMA, or any probe differs,
 // exp_many calls fixed_exp for every argument instead.

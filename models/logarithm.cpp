@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "models/exponential.hpp"
+#include "models/fused_multiply_add.hpp"
 
 namespace btcfit {
 
@@ -186,9 +187,9 @@ constexpr double kB[11] = {-0x1p-1,
     const double r = x - 1.0;
     const double r2 = r * r;
     const double r3 = r * r2;
-    const double p3 = std::fma(r3, kB[10], std::fma(r2, kB[9], std::fma(r, kB[8], kB[7])));
-    const double p2 = std::fma(r3, p3, std::fma(r2, kB[6], std::fma(r, kB[5], kB[4])));
-    const double p1 = std::fma(r3, p2, std::fma(r2, kB[3], std::fma(r, kB[2], kB[1])));
+    const double p3 = fused_multiply_add(r3, kB[10], fused_multiply_add(r2, kB[9], fused_multiply_add(r, kB[8], kB[7])));
+    const double p2 = fused_multiply_add(r3, p3, fused_multiply_add(r2, kB[6], fused_multiply_add(r, kB[5], kB[4])));
+    const double p1 = fused_multiply_add(r3, p2, fused_multiply_add(r2, kB[3], fused_multiply_add(r, kB[2], kB[1])));
     // -r^2/2 from the upper half of r's bits (exact), the rest as a
     // correction.
     double w = r * 0x1p27;
@@ -197,8 +198,8 @@ constexpr double kB[11] = {-0x1p-1,
     w = rhi * rhi * kB[0];
     const double hi = r + w;
     double lo = r - hi + w;
-    lo = std::fma(kB[0] * rlo, rhi + r, lo);
-    return std::fma(r3, p1, lo) + hi;
+    lo = fused_multiply_add(kB[0] * rlo, rhi + r, lo);
+    return fused_multiply_add(r3, p1, lo) + hi;
   }
   if (top - 0x0010u >= 0x7ff0u - 0x0010u) {
     // Zero, subnormal, negative, infinite or NaN.
@@ -215,14 +216,14 @@ constexpr double kB[11] = {-0x1p-1,
   const double z = std::bit_cast<double>(ix - (tmp & (std::uint64_t{0xfff} << 52)));
   const double invc = kCentres[i].invc;
   const double logc = kCentres[i].logc;
-  const double r = std::fma(z, invc, -1.0);  // z/c - 1, |r| < 1/256
+  const double r = fused_multiply_add(z, invc, -1.0);  // z/c - 1, |r| < 1/256
   const double kd = k;
-  const double w = std::fma(kd, kLn2Hi, logc);
+  const double w = fused_multiply_add(kd, kLn2Hi, logc);
   const double hi = w + r;
-  const double lo = std::fma(kd, kLn2Lo, w - hi + r);
+  const double lo = fused_multiply_add(kd, kLn2Lo, w - hi + r);
   const double r2 = r * r;
-  const double p = std::fma(r2, std::fma(r, kA4, kA3), std::fma(r, kA2, kA1));
-  return std::fma(r * r2, p, std::fma(r2, kA0, lo)) + hi;
+  const double p = fused_multiply_add(r2, fused_multiply_add(r, kA4, kA3), fused_multiply_add(r, kA2, kA1));
+  return fused_multiply_add(r * r2, p, fused_multiply_add(r2, kA0, lo)) + hi;
 }
 
 #if defined(__x86_64__)

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "models/exponential.hpp"
+#include "models/fused_multiply_add.hpp"
 #include "models/exponential_lanes.hpp"
 
 namespace btcfit {
@@ -181,21 +182,21 @@ constexpr double kA[7] = {-0x1p-1,
   const double z = std::bit_cast<double>(ix - (tmp & (std::uint64_t{0xfff} << 52)));
   const double kd = k;
   const Centre& c = kCentres[i];
-  const double r = std::fma(z, c.invc, -1.0);  // exact
-  const double t1 = std::fma(kd, kLn2Hi, c.logc);
+  const double r = fused_multiply_add(z, c.invc, -1.0);  // exact
+  const double t1 = fused_multiply_add(kd, kLn2Hi, c.logc);
   const double t2 = t1 + r;
-  const double lo1 = std::fma(kd, kLn2Lo, c.logctail);
+  const double lo1 = fused_multiply_add(kd, kLn2Lo, c.logctail);
   const double lo2 = t1 - t2 + r;
   const double ar = kA[0] * r;
   const double ar2 = r * ar;
   const double ar3 = r * ar2;
   // t2 + kA[0] r^2 as hi plus the rounding errors of its two steps.
   const double hi = t2 + ar2;
-  const double lo3 = std::fma(ar, r, -ar2);
+  const double lo3 = fused_multiply_add(ar, r, -ar2);
   const double lo4 = t2 - hi + ar2;
-  const double q34 = std::fma(ar2, std::fma(r, kA[6], kA[5]), std::fma(r, kA[4], kA[3]));
-  const double q = std::fma(ar2, q34, std::fma(r, kA[2], kA[1]));
-  const double l = std::fma(ar3, q, lo1 + lo2 + lo3 + lo4);
+  const double q34 = fused_multiply_add(ar2, fused_multiply_add(r, kA[6], kA[5]), fused_multiply_add(r, kA[4], kA[3]));
+  const double q = fused_multiply_add(ar2, q34, fused_multiply_add(r, kA[2], kA[1]));
+  const double l = fused_multiply_add(ar3, q, lo1 + lo2 + lo3 + lo4);
   const double y = hi + l;
   *lo = hi - y + l;
   return y;
@@ -223,25 +224,26 @@ constexpr std::uint32_t kSignBias = 0x800u << 7;
     }
     near_limit = true;
   }
-  double kd = std::fma(x, kInvLn2N, kShift);
+  double kd = fused_multiply_add(x, kInvLn2N, kShift);
   const std::uint64_t ki = std::bit_cast<std::uint64_t>(kd);
   kd -= kShift;
-  double r = std::fma(kd, kNegLn2HiN, x);
-  r = std::fma(kd, kNegLn2LoN, r);
+  double r = fused_multiply_add(kd, kNegLn2HiN, x);
+  r = fused_multiply_add(kd, kNegLn2LoN, r);
   r = r + xtail;
   const std::uint64_t idx = 2 * (ki % 128);
   const std::uint64_t top = (ki + sign_bias) << 45;
   const double tail = std::bit_cast<double>(kTable[idx]);
   std::uint64_t sbits = kTable[idx + 1] + top;
   const double r2 = r * r;
-  const double tmp = std::fma(r2 * r2, std::fma(r, kC5, kC4),
-                              std::fma(std::fma(r, kC3, kC2), r2, tail + r));
+  const double tmp =
+      fused_multiply_add(r2 * r2, fused_multiply_add(r, kC5, kC4),
+                         fused_multiply_add(fused_multiply_add(r, kC3, kC2), r2, tail + r));
   if (near_limit) {
     if ((ki & 0x80000000u) == 0) {
       // k > 0: the exponent of the scale may have overflowed; scaled back.
       sbits -= std::uint64_t{1009} << 52;
       const double scale = std::bit_cast<double>(sbits);
-      return 0x1p1009 * std::fma(scale, tmp, scale);
+      return 0x1p1009 * fused_multiply_add(scale, tmp, scale);
     }
     // k < 0: a result in the subnormal range is rounded once, to its own
     // precision, before the final scaling. The scale carries the sign.
@@ -260,7 +262,7 @@ constexpr std::uint32_t kSignBias = 0x800u << 7;
     return 0x1p-1022 * y;
   }
   const double scale = std::bit_cast<double>(sbits);
-  return std::fma(scale, tmp, scale);
+  return fused_multiply_add(scale, tmp, scale);
 }
 
 // 0 when y is no integer, 1 when it is odd, 2 when even; iy: the bits of a
@@ -337,7 +339,7 @@ bool signaling_nan(std::uint64_t i) {
   // y log x as ehi + elo, ehi = y*hi rounded, elo its rounding error plus
   // y*lo.
   const double ehi = y * hi;
-  const double elo = std::fma(y, lo, std::fma(y, hi, -ehi));
+  const double elo = fused_multiply_add(y, lo, fused_multiply_add(y, hi, -ehi));
   return exp_parts(ehi, elo, sign_bias);
 }
 

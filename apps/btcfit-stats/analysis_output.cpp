@@ -78,10 +78,13 @@ std::string format_analysis(const FittedProblem& fit, const FitAnalysis& a) {
       bound = bound || c.lower.at_bound || c.upper.at_bound;
       std::string lin = "-";
       if (st.verdict == Verdict::Determined) {
-        lin = "[" + num("%#.3g", st.ci_lower[j]) + ", " + num("%#.3g", st.ci_upper[j]) + "]";
+        lin = std::string(1, '[');
+        lin += num("%#.3g", st.ci_lower[j]) + ", " + num("%#.3g", st.ci_upper[j]) + "]";
       }
       line("  " + pad_right(names[j], w) + pad_left(num("%.6g", r.values[j]), 14) + "   " +
-           pad_right("[" + limit_text(c.lower) + ", " + limit_text(c.upper) + "]", 30) + lin);
+           pad_right(std::string(1, '[') + limit_text(c.lower) + ", " + limit_text(c.upper) + "]",
+                     30) +
+           lin);
     }
     if (bound) {
       line("  (bound): SSQ stays below the threshold up to the coefficient's bound; the");

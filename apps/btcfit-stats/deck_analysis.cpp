@@ -28,7 +28,10 @@ Figure comparison_plot(const std::vector<FittedProblem>& fits, int grid_points) 
     for (const PlotSeries& s : plot.figure.series) {
       PlotSeries series = s;
       // The table of the summary numbers the decks the same way.
-      series.label = "#" + std::to_string(f + 1) + ": model " +
+      // Built by appending: "#" + std::to_string(...) draws a false
+      // -Wrestrict warning from g++ 12.
+      series.label = std::string(1, '#');
+      series.label += std::to_string(f + 1) + ": model " +
                      std::to_string(static_cast<int>(fits[f].problem.model)) + ", p = " +
                      std::to_string(fits[f].varied.size()) +
                      (plot.figure.series.size() > 1 ? ", " + s.label : "");

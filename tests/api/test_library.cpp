@@ -174,7 +174,9 @@ TEST(LibraryErrors, RefusedProblemsThrowProblemError) {
     Problem p = example_problem();
     c.change(p);
     try {
-      fit(p, FitOptions{1, {}, nullptr});
+      FitOptions one_thread;
+      one_thread.threads = 1;
+      fit(p, one_thread);
       ADD_FAILURE() << c.name << ": no ProblemError";
     } catch (const ProblemError& e) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)

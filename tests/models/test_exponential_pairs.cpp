@@ -1,0 +1,92 @@
+// exp_pair, the two-lane exp of the WebAssembly build: where it accepts a
+// pair, each lane has the bits of fixed_exp (reference: fixed_exp, itself
+// tested against the reference C library in test_fixed_math.cpp; tolerance:
+// none). It must accept the pairs of the main range that the models meet, or
+// it would bring no speed; it must refuse what lies outside the main range.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <ostream>
+#include <random>
+#include <string>
+
+#include "models/exponential.hpp"
+#include "models/exponential_pairs.hpp"
+
+namespace btcfit {
+namespace {
+
+using exp_detail::DoublePair;
+using exp_detail::exp_pair;
+
+struct Range {
+  const char* name;
+  double lo, hi;
+  long count;
+  double min_accepted;  // share of pairs that exp_pair must accept
+};
+
+const Range kRanges[] = {
+    // The arguments of the models' exponentials: mostly negative, moderate.
+    {"models", -60.0, 5.0, 6'000'000, 0.99},
+    // The whole main range 2^-54 <= |x| < 512 and a little beyond: a pair
+    // is inside with probability (512/520)^2 = 0.9695.
+    {"main range", -520.0, 520.0, 4'000'000, 0.96},
+    // Near zero: index 0 of the table and a zero rounded quotient, which the
+    // exact sums refuse (a zero factor) and fixed_exp takes.
+    {"near zero", -0.01, 0.01, 2'000'000, 0.0},
+};
+
+void PrintTo(const Range& r, std::ostream* os) { *os << r.name; }
+
+class ExpPair : public testing::TestWithParam<Range> {};
+
+TEST_P(ExpPair, AcceptedPairsHaveTheBitsOfFixedExp) {
+  const Range& range = GetParam();
+  std::mt19937_64 g(0xe2a1 + static_cast<std::uint64_t>(range.count));
+  std::uniform_real_distribution<double> u(range.lo, range.hi);
+  long accepted = 0, bad = 0;
+  for (long i = 0; i < range.count; ++i) {
+    const DoublePair x{u(g), u(g)};
+    DoublePair y;
+    if (!exp_pair(x, y)) continue;
+    ++accepted;
+    for (int lane = 0; lane < 2; ++lane) {
+      const double want = fixed_exp(x[lane]);
+      if (std::bit_cast<std::uint64_t>(y[lane]) != std::bit_cast<std::uint64_t>(want)) {
+        if (bad == 0) ADD_FAILURE() << std::hexfloat << "exp(" << x[lane] << "): " << y[lane] << ", fixed_exp " << want;
+        ++bad;
+      }
+    }
+  }
+  EXPECT_EQ(bad, 0);
+  EXPECT_GE(static_cast<double>(accepted), range.min_accepted * static_cast<double>(range.count));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, ExpPair, testing::ValuesIn(kRanges),
+                         [](const testing::TestParamInfo<Range>& info) {
+                           std::string name;
+                           for (const char* p = info.param.name; *p != '\0'; ++p) name += (*p == ' ') ? '_' : *p;
+                           return name;
+                         });
+
+TEST(ExpPair, RefusesArgumentsOutsideTheMainRange) {
+  const double outside[] = {0.0, -0.0, 0x1p-60, 512.0, -600.0, 1000.0,
+                            std::numeric_limits<double>::infinity(),
+                            std::numeric_limits<double>::quiet_NaN()};
+  for (double x : outside) {
+    DoublePair y;
+    EXPECT_FALSE(exp_pair(DoublePair{1.0, x}, y)) << x;
+    EXPECT_FALSE(exp_pair(DoublePair{x, -2.0}, y)) << x;
+  }
+  DoublePair y;
+  ASSERT_TRUE(exp_pair(DoublePair{1.0, -2.0}, y));
+  EXPECT_EQ(y[0], fixed_exp(1.0));
+  EXPECT_EQ(y[1], fixed_exp(-2.0));
+}
+
+}  // namespace
+}  // namespace btcfit
