@@ -41,3 +41,8 @@ class ProblemError(Error, ValueError):
 
 class Cancelled(Error):
     """A fit stopped by its cancel flag for a reason other than Ctrl-C."""
+
+
+class DeckRoundingWarning(UserWarning):
+    """Values of a problem written to a deck rounded to what the deck's
+    10-column fields hold (see :meth:`Problem.to_deck`)."""

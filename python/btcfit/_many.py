@@ -6,11 +6,11 @@ import sys
 import threading
 
 
-def _fit_one(problem, threads, cancel=None):
+def _fit_one(problem, threads, options, cancel=None):
     # Runs where the executor puts it: a thread, another process or another
     # machine; the problem and the result travel pickled.
     from . import fit
-    return fit(problem, threads=threads, _cancel=cancel)
+    return fit(problem, threads=threads, _cancel=cancel, **options)
 
 
 def _read(entry):
@@ -35,7 +35,8 @@ def _bar(progress, total):
                 dynamic_ncols=True)
 
 
-def fit_many(problems, executor=None, threads_per_fit=1, progress=True):
+def fit_many(problems, executor=None, threads_per_fit=1, progress=True, *, method="annealing",
+             numerics=None, seed=1):
     """Fits many problems at once and returns one entry per problem, in input
     order: the :class:`FitResult`, or the exception that problem's fit raised
     (one bad problem never stops the others).
@@ -60,6 +61,7 @@ def fit_many(problems, executor=None, threads_per_fit=1, progress=True):
             standard error is a terminal (and tqdm is installed). False: no
             bar. A callable: called with the index of each problem as its
             fit ends, on the calling thread, instead of the bar.
+        method, numerics, seed: those of :func:`fit`, for every fit.
 
     Ctrl-C stops the fits that have not started and, with the default
     executor, those running, then raises ``KeyboardInterrupt``.
@@ -97,7 +99,8 @@ def fit_many(problems, executor=None, threads_per_fit=1, progress=True):
             except (Error, TypeError) as e:
                 finished(index, e)
                 continue
-            args = (problem, threads_per_fit) + ((cancel,) if own else ())
+            options = dict(method=method, numerics=numerics, seed=seed)
+            args = (problem, threads_per_fit, options) + ((cancel,) if own else ())
             futures[executor.submit(_fit_one, *args)] = index
         # Short waits, so that Ctrl-C is seen between them.
         pending = set(futures)

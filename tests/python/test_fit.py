@@ -31,13 +31,13 @@ def reported_calculated(report):
 def test_evaluate_gives_the_calculated_column(golden_fits, name):
     result = golden_fits[name]
     problem = result.problem
-    values = btcfit.evaluate(problem, result.coefficients)
+    values = btcfit.evaluate(problem, result.coefficients, numerics=result.numerics)
     np.testing.assert_array_equal(values, result.calculated)
     np.testing.assert_allclose(values, reported_calculated(golden_report(name)), rtol=0,
                                atol=0.5e-4 + 1e-12)
     # The same points given as points, shared by two threads.
     at_points = btcfit.evaluate(problem, result.coefficients, problem.distance, problem.time,
-                                threads=2)
+                                threads=2, numerics=result.numerics)
     np.testing.assert_array_equal(at_points, values)
 
 
@@ -101,25 +101,42 @@ def test_results_and_problems_pickle(golden_fits):
     assert again.problem == result.problem
 
 
-def test_statistics_agree_with_the_companion_program(golden_fits):
-    st = golden_fits["nonequilibrium-flux"].statistics()
-    assert st.names == ["D", "R", "BETA", "OMEGA"]
-    np.testing.assert_allclose(st.std_error, [2.4230, 6.0115e-02, 1.5836e-02, 4.9788e-02],
-                               rtol=2e-4)
-    np.testing.assert_allclose(st.ci_lower, [15.7556, 2.16751, 0.473276, 0.5687], rtol=1e-4)
-    np.testing.assert_allclose(st.correlation[3, :3], [-0.8411, -0.3638, -0.5715], atol=1e-4)
-    assert st.r2 == pytest.approx(0.997513, abs=1e-6)
-    assert st.rmse == pytest.approx(8.375304e-03, rel=1e-6)
-    assert "OMEGA" in repr(st)
+def test_plot_for_a_report(golden_fits, tmp_path):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    result = golden_fits["nonequilibrium-flux"]
+    figure = result.plot(units=("cm", "h"))
+    ax, residuals = figure.axes
+    assert ax.get_ylabel() == "concentration C"  # measured data, no concentration unit given
+    assert residuals.get_xlabel() == "time t (h)"
+    assert residuals.get_ylabel().startswith("residual")
+    # Observed points without a line, the fitted curve a line without marks.
+    curve, points = ax.lines[:2]
+    assert curve.get_linestyle() == "-" and curve.get_marker() in ("None", None, "")
+    assert points.get_linestyle() == "None" and points.get_marker() == "o"
+    np.testing.assert_array_equal(points.get_ydata(), result.problem.concentration)
+    assert len(curve.get_xdata()) == 200
+    np.testing.assert_array_equal(residuals.lines[0].get_ydata(), result.residuals)
+    # One legend entry per distance (the deck has one) and the two styles.
+    legend = [t.get_text() for t in ax.get_legend().get_texts()]
+    assert legend == ["x = 25 cm", "observed", "fitted (annealing, legacy numerics)"]
+    title = ax.get_title()
+    assert "two-site nonequilibrium model, flux concentration" in title
+    assert "D = 20.95 cm²/h" in title and "OMEGA = 0.6755" in title
+    figure.savefig(tmp_path / "fit.png", dpi=80)
+    assert (tmp_path / "fit.png").stat().st_size > 10000
 
 
-def test_plot_draws_observed_and_fitted(golden_fits):
-    pytest.importorskip("matplotlib")
-    figure = golden_fits["example"].plot()
-    (ax,) = figure.axes
-    observed, fitted = ax.lines
-    np.testing.assert_array_equal(observed.get_ydata(), [0.05, 0.62, 0.91])
-    assert len(fitted.get_xdata()) == 200
+def test_plot_into_given_axes_and_without_units(golden_fits):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    from matplotlib.figure import Figure
+    ax = Figure().add_subplot()
+    figure = golden_fits["example"].plot(ax=ax, residuals=False)
+    assert figure.axes == [ax]
+    assert ax.get_xlabel() == "time t"
+    assert ax.get_ylabel() == "reduced concentration $(C - C_i)/(C_0 - C_i)$"
+    assert [t.get_text() for t in ax.get_legend().get_texts()][0] == "x = 30"
 
 
 def test_plot_without_matplotlib_says_so(golden_fits, monkeypatch):
