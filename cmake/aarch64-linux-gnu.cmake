@@ -22,3 +22,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Test executables (and gtest_discover_tests) run through the emulator,
 # with the arm64 C library of the cross toolchain.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+
+include(${CMAKE_CURRENT_LIST_DIR}/host-boost-headers.cmake)

@@ -23,11 +23,4 @@ set(CMAKE_CXX_FLAGS_INIT
 string(APPEND CMAKE_CXX_FLAGS_INIT " -fwasm-exceptions")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-fwasm-exceptions")
 
-# Boost's header-only libraries (the models' quadrature rules) from Debian's
-# libboost-dev, without the rest of the host's /usr/include.
-set(_btcfit_boost_root "${CMAKE_BINARY_DIR}/wasm-boost-include")
-if(NOT EXISTS "${_btcfit_boost_root}/boost")
-  file(MAKE_DIRECTORY "${_btcfit_boost_root}")
-  file(CREATE_LINK /usr/include/boost "${_btcfit_boost_root}/boost" SYMBOLIC)
-endif()
-string(APPEND CMAKE_CXX_FLAGS_INIT " -isystem ${_btcfit_boost_root}")
+include(${CMAKE_CURRENT_LIST_DIR}/host-boost-headers.cmake)

@@ -27,14 +27,4 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Test executables (and gtest_discover_tests) run under wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 
-# Boost.Math, which the models use, is header-only: the cross-build takes
-# Debian's Boost headers through a folder that holds them alone (not the
-# rest of /usr/include, whose C library headers are Linux's).
-if(EXISTS /usr/include/boost)
-  set(btcfit_host_boost ${CMAKE_BINARY_DIR}/host-boost)
-  if(NOT EXISTS ${btcfit_host_boost}/boost)
-    file(MAKE_DIRECTORY ${btcfit_host_boost})
-    file(CREATE_LINK /usr/include/boost ${btcfit_host_boost}/boost SYMBOLIC)
-  endif()
-  set(CMAKE_CXX_FLAGS_INIT "-isystem ${btcfit_host_boost}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/host-boost-headers.cmake)
