@@ -9,6 +9,7 @@
 // the same on any number of threads, and so is the result.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -130,6 +131,23 @@ Setup setup(const Problem& problem, Numerics numerics, int threads) {
   return s;
 }
 
+// A model call shorter than this is not worth a thread of its own for each
+// Jacobian column: starting the threads would cost more than the calls.
+constexpr double kThreadWorthySeconds = 2e-4;
+
+// Threads for the Jacobian columns of a descent: `threads` when one model
+// call at the start set takes long enough, else 1. The columns are the
+// same whichever is chosen, so the result does not depend on it.
+int column_threads(const Setup& s, int threads) {
+  if (threads <= 1) return 1;
+  std::vector<double> out(s.sp.observed.size());
+  const auto start = std::chrono::steady_clock::now();
+  stats::varied_model(s.fp)(s.start, out);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return seconds >= kThreadWorthySeconds ? threads : 1;
+}
+
 stats::RefineOptions descent_options(const Setup& s, int threads) {
   stats::RefineOptions r;
   r.floors = s.sp.floors;
@@ -162,7 +180,7 @@ FitResult least_squares(const Problem& problem, const FitOptions& options, Numer
   const int threads = options.threads > 0 ? options.threads : usable_threads();
   const Setup s = setup(problem, numerics, threads);
   if (is_cancelled(options) && !options.return_when_cancelled) throw Cancelled();
-  stats::RefineOptions ro = descent_options(s, threads);
+  stats::RefineOptions ro = descent_options(s, column_threads(s, threads));
   std::vector<ProgressLine> lines;
   bool cancelled = false;
   ro.iteration_callback = [&](int iteration, double ssq) {
@@ -297,7 +315,7 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
   }
   const Descent& b = descents[std::size_t(best)];
   // The polish: a full least-squares descent from the best screened set.
-  stats::RefineOptions polish = descent_options(s, threads);
+  stats::RefineOptions polish = descent_options(s, column_threads(s, threads));
   const stats::Refinement fine = stats::refine(model, s.sp.observed, b.values, s.lower, s.upper, polish);
   FitResult r = result_of(s, fine.values, fine.ssq, FitMethod::global, threads);
   r.iterations = done;

@@ -1,7 +1,10 @@
 #include "analysis/fitted_problem.hpp"
 
 #include <cstdio>
+#include <memory>
 
+#include "api/model_values.hpp"
+#include "api/problem_conversion.hpp"
 #include "problem/model_traits.hpp"
 
 namespace btcfit::stats {
@@ -68,15 +71,30 @@ std::string model_description(const Problem& problem) {
 }
 
 Model varied_model(const FittedProblem& fit) {
-  // Each evaluation starts from the problem as read, so no evaluation
-  // leaves a trace in the next.
-  return [problem = fit.problem, fitted = fit.result.coefficients, varied = fit.varied,
-          numerics = fit.numerics](
-             std::span<const double> b, std::span<double> out) {
+  // The problem is checked and turned into the engine's record once; each
+  // call then evaluates its set on that record exactly as evaluate() does
+  // (the same record, points and numerics), without repeating the checks
+  // and the set-up. The record is only read, so calls may run side by side.
+  const Problem checked = check_problem(fit.problem, fit.numerics);
+  const std::shared_ptr<const ProblemRecord> base(record_of(checked).release());
+  std::vector<double> distances, times;
+  for (const Observation& o : checked.observations) {
+    distances.push_back(o.distance);
+    times.push_back(o.time);
+  }
+  // The coefficient values are checked as evaluate() checks them: not for
+  // a deck's problem on the console program's numerics.
+  const bool check_values = !(fit.problem.from_deck && fit.numerics == Numerics::legacy);
+  return [base, distances = std::move(distances), times = std::move(times), check_values,
+          model = checked.model, fitted = fit.result.coefficients, varied = fit.varied,
+          numerics = fit.numerics](std::span<const double> b, std::span<double> out) {
     std::vector<double> set = fitted;
     for (std::size_t j = 0; j < varied.size(); ++j) set[varied[j] - 1] = b[j];
-    const std::vector<double> c = evaluate(problem, set, {numerics, 1});
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = c[i];
+    if (check_values) require_coefficient_values(model, set);
+    const int ncoef = base->obs.NCOEF;
+    CoefColumn column{};
+    for (int k = 1; k <= ncoef; ++k) column[std::size_t(ncoef + k - 1)] = set[std::size_t(k - 1)];
+    model_values(*base, column, numerics, distances, times, out, nullptr);
   };
 }
 
