@@ -27,8 +27,8 @@ TEST(Svg, OneGroupPerSeriesWithPointsAndAPath) {
   figure.title = "deck <a & b>";
   figure.x_label = "time";
   figure.y_label = "concentration";
-  figure.series.push_back({"x = 10", {1, 2, 3}, {0.1, 0.5, 0.9}, {0, 1, 2, 3}, {0, 0.2, 0.6, 0.95}});
-  figure.series.push_back({"x = 20", {2, 3}, {0.05, 0.4}, {0, 1, 2, 3}, {0, 0.01, 0.1, 0.45}});
+  figure.series.push_back({"x = 10", {1, 2, 3}, {0.1, 0.5, 0.9}, {0, 1, 2, 3}, {0, 0.2, 0.6, 0.95}, {}});
+  figure.series.push_back({"x = 20", {2, 3}, {0.05, 0.4}, {0, 1, 2, 3}, {0, 0.01, 0.1, 0.45}, {}});
   const std::string svg = render_svg(figure);
   const auto groups = svg_series(svg);
   ASSERT_EQ(groups.size(), 2u);
@@ -46,7 +46,7 @@ TEST(Svg, OneGroupPerSeriesWithPointsAndAPath) {
 
 TEST(Svg, NonFiniteCurveValuesBreakThePath) {
   Figure figure;
-  figure.series.push_back({"t = 1", {}, {}, {0, 1, 2, 3}, {0, NAN, 0.5, 0.7}});
+  figure.series.push_back({"t = 1", {}, {}, {0, 1, 2, 3}, {0, NAN, 0.5, 0.7}, {}});
   const std::string svg = render_svg(figure);
   const auto d_start = svg.find(" d=\"M");
   ASSERT_NE(d_start, std::string::npos);
