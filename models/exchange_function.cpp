@@ -95,7 +95,9 @@ double GOLD(double a, double b) {
     if (N <= 25.0) {
       // Double series: sum_k (m^k/k!) sum_{j<=k} (M^j/j!) for a >= b, the
       // complement sum_k (m^(k+1)/(k+1)!) sum_{j<=k} (M^j/j!) for a < b.
-      const int n = static_cast<int>(N);
+      // A negative count (negative arguments, outside the model's range)
+      // sums no terms; converting it to int would be undefined.
+      const int n = N < 1.0 ? 0 : static_cast<int>(N);
       const int s = (a < b) ? 1 : 0;
       double u = 1.0;
       double U = 1.0;
