@@ -15,7 +15,11 @@ and stops if a relative error exceeds 1.5e-17 (before rounding to double).
 """
 import mpmath as mp
 
+from accurate_series_fit import check, chebyshev, monomial
+
 mp.mp.dps = 40
+
+NODES = 60
 
 NEAR_DEGREE = 16
 TAIL_DEGREE = 10
@@ -46,59 +50,6 @@ def tail1(s):
     return mp.sqrt(x) * x * i1x(x)
 
 
-def chebyshev(f, a, b, degree, nodes=60):
-    xs = [mp.cos(mp.pi * (k + mp.mpf(1) / 2) / nodes) for k in range(nodes)]
-    fs = [f((b - a) / 2 * x + (a + b) / 2) for x in xs]
-    c = []
-    for j in range(degree + 1):
-        s = mp.fsum(fs[k] * mp.cos(mp.pi * j * (k + mp.mpf(1) / 2) / nodes) for k in range(nodes))
-        c.append(2 * s / nodes)
-    c[0] /= 2
-    return c
-
-
-def clenshaw(c, u):
-    b1 = b2 = mp.mpf(0)
-    for ck in reversed(c[1:]):
-        b1, b2 = 2 * u * b1 - b2 + ck, b1
-    return u * b1 - b2 + c[0]
-
-
-def monomial(c):
-    """The coefficients in powers of u of sum_k c[k] T_k(u)."""
-    n = len(c)
-    T = [[mp.mpf(1)] + [mp.mpf(0)] * (n - 1), [mp.mpf(0), mp.mpf(1)] + [mp.mpf(0)] * (n - 2)]
-    for k in range(2, n):
-        T.append([2 * (T[k - 1][j - 1] if j > 0 else 0) - T[k - 2][j] for j in range(n)])
-    return [mp.fsum(c[k] * T[k][j] for k in range(n)) for j in range(n)]
-
-
-def power_sum(a, u):
-    return mp.fsum(a[j] * u ** j for j in range(len(a)))
-
-
-def check(f, c, a, b):
-    worst = mp.mpf(0)
-    for i in range(401):
-        x = a + (b - a) * mp.mpf(i) / 400
-        u = (2 * x - a - b) / (b - a)
-        worst = max(worst, abs(clenshaw(c, u) / f(x) - 1))
-    if worst > 1.5e-17:
-        raise SystemExit(f"series on [{a}, {b}] off by {worst}")
-    # The power form with coefficients rounded to double: the rounding of
-    # the coefficients moves a value by at most sum |a_j| / |f| times 2^-53,
-    # which must stay below 4 units in the last place.
-    m = [mp.mpf(float(x)) for x in monomial(c)]
-    growth = mp.mpf(0)
-    for i in range(401):
-        x = a + (b - a) * mp.mpf(i) / 400
-        u = (2 * x - a - b) / (b - a)
-        growth = max(growth, mp.fsum(abs(m[j] * u ** j) for j in range(len(m))) / abs(f(x)))
-    if growth > 4:
-        raise SystemExit(f"power form on [{a}, {b}] loses digits: {growth}")
-    return worst
-
-
 def table(name, rows):
     lines = [f"inline constexpr double {name} = {{"]
     for c in rows:
@@ -112,13 +63,13 @@ def main():
     near0, near1 = [], []
     for i in range(INTERVALS):
         a, b = mp.mpf(i * WIDTH), mp.mpf((i + 1) * WIDTH)
-        c0 = chebyshev(i0, a, b, NEAR_DEGREE)
-        c1 = chebyshev(i1x, a, b, NEAR_DEGREE)
+        c0 = chebyshev(i0, a, b, NEAR_DEGREE, NODES)
+        c1 = chebyshev(i1x, a, b, NEAR_DEGREE, NODES)
         worst = max(worst, check(i0, c0, a, b), check(i1x, c1, a, b))
         near0.append(c0)
         near1.append(c1)
-    t0 = chebyshev(tail0, mp.mpf(0), mp.mpf(1), TAIL_DEGREE)
-    t1 = chebyshev(tail1, mp.mpf(0), mp.mpf(1), TAIL_DEGREE)
+    t0 = chebyshev(tail0, mp.mpf(0), mp.mpf(1), TAIL_DEGREE, NODES)
+    t1 = chebyshev(tail1, mp.mpf(0), mp.mpf(1), TAIL_DEGREE, NODES)
     worst = max(worst, check(tail0, t0, mp.mpf(0), mp.mpf(1)),
                 check(tail1, t1, mp.mpf(0), mp.mpf(1)))
     out = ["// exp(-x) I0(x) and exp(-x) I1(x) / x as polynomials (Chebyshev series in",

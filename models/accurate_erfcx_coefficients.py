@@ -18,7 +18,11 @@ mpmath on a dense grid and stops if any relative error exceeds 1.5e-17
 """
 import mpmath as mp
 
+from accurate_series_fit import check, chebyshev, monomial
+
 mp.mp.dps = 40
+
+NODES = 48
 
 NEAR_DEGREE = 14
 TAIL_DEGREE = 11
@@ -37,68 +41,15 @@ def tail(s):
     return x * mp.sqrt(mp.pi) * erfcx(x)
 
 
-def chebyshev(f, a, b, degree, nodes=48):
-    xs = [mp.cos(mp.pi * (k + mp.mpf(1) / 2) / nodes) for k in range(nodes)]
-    fs = [f((b - a) / 2 * x + (a + b) / 2) for x in xs]
-    c = []
-    for j in range(degree + 1):
-        s = mp.fsum(fs[k] * mp.cos(mp.pi * j * (k + mp.mpf(1) / 2) / nodes) for k in range(nodes))
-        c.append(2 * s / nodes)
-    c[0] /= 2
-    return c
-
-
-def clenshaw(c, u):
-    b1 = b2 = mp.mpf(0)
-    for ck in reversed(c[1:]):
-        b1, b2 = 2 * u * b1 - b2 + ck, b1
-    return u * b1 - b2 + c[0]
-
-
-def monomial(c):
-    """The coefficients in powers of u of sum_k c[k] T_k(u)."""
-    n = len(c)
-    T = [[mp.mpf(1)] + [mp.mpf(0)] * (n - 1), [mp.mpf(0), mp.mpf(1)] + [mp.mpf(0)] * (n - 2)]
-    for k in range(2, n):
-        T.append([2 * (T[k - 1][j - 1] if j > 0 else 0) - T[k - 2][j] for j in range(n)])
-    return [mp.fsum(c[k] * T[k][j] for k in range(n)) for j in range(n)]
-
-
-def power_sum(a, u):
-    return mp.fsum(a[j] * u ** j for j in range(len(a)))
-
-
-def check(f, c, a, b):
-    worst = mp.mpf(0)
-    for i in range(401):
-        x = a + (b - a) * i / 400
-        u = (2 * x - a - b) / (b - a)
-        worst = max(worst, abs(clenshaw(c, u) / f(x) - 1))
-    if worst > 1.5e-17:
-        raise SystemExit(f"series on [{a}, {b}] off by {worst}")
-    # The power form with coefficients rounded to double: the rounding of
-    # the coefficients moves a value by at most sum |a_j| / |f| times 2^-53,
-    # which must stay below 4 units in the last place.
-    m = [mp.mpf(float(x)) for x in monomial(c)]
-    growth = mp.mpf(0)
-    for i in range(401):
-        x = a + (b - a) * mp.mpf(i) / 400
-        u = (2 * x - a - b) / (b - a)
-        growth = max(growth, mp.fsum(abs(m[j] * u ** j) for j in range(len(m))) / abs(f(x)))
-    if growth > 4:
-        raise SystemExit(f"power form on [{a}, {b}] loses digits: {growth}")
-    return worst
-
-
 def main():
     near = []
     worst = mp.mpf(0)
     for i in range(INTERVALS):
         a, b = i * WIDTH, (i + 1) * WIDTH
-        c = chebyshev(erfcx, a, b, NEAR_DEGREE)
+        c = chebyshev(erfcx, a, b, NEAR_DEGREE, NODES)
         worst = max(worst, check(erfcx, c, a, b))
         near.append(c)
-    t = chebyshev(tail, mp.mpf(0), mp.mpf(1), TAIL_DEGREE)
+    t = chebyshev(tail, mp.mpf(0), mp.mpf(1), TAIL_DEGREE, NODES)
     worst = max(worst, check(tail, t, mp.mpf(0), mp.mpf(1)))
     out = []
     out.append("// erfcx(x) = exp(x^2) erfc(x) as polynomials (Chebyshev series in power")
