@@ -1,4 +1,5 @@
-// Bit-for-bit equality of two sets of working fields, field by field.
+// Bit-for-bit equality of two sets of working fields: the bytes of the
+// fields, up to the end of MODE.
 //
 // ModelWork ends in padding after MODE; a copy of the struct need not copy
 // those bytes, so a comparison of the whole object would read bytes that no
