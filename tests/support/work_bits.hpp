@@ -18,6 +18,8 @@ namespace btcfit::testing_support {
 inline bool same_work_bits(const ModelWork& a, const ModelWork& b) {
   static_assert(std::is_standard_layout_v<ModelWork>);
   constexpr std::size_t fields_end = offsetof(ModelWork, MODE) + sizeof(std::int32_t);
+  // MODE is the last field: only padding follows it.
+  static_assert(sizeof(ModelWork) - fields_end < alignof(ModelWork));
   return std::memcmp(&a, &b, fields_end) == 0;
 }
 
