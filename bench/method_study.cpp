@@ -18,8 +18,8 @@
 //     method's and the dense multistart's sets); counts the
 //     problems where the global method ends above the annealing search
 //     (relative 1e-9) and where it misses the least SSQ of the three
-//     (relative 1e-6, and relative to the legacy SSQ's own resolution
-//     there, when that is coarser: see resolution()); on legacy numerics
+//     (relative 1e-6, and relative to the SSQ's own resolution there,
+//     when that is coarser: see resolution()); on legacy numerics
 //     also those where the global method's set fits the accurate model
 //     worse than the dense multistart's.
 #include <chrono>
@@ -165,8 +165,7 @@ Problem synthetic(int code, std::mt19937_64& engine) {
   return p;
 }
 
-double ssq_of(const Problem& p, const std::vector<double>& coefficients,
-              Numerics numerics = Numerics::legacy) {
+double ssq_of(const Problem& p, const std::vector<double>& coefficients, Numerics numerics) {
   const std::vector<double> c = evaluate(p, coefficients, {numerics, 1});
   double ssq = 0.0;
   for (std::size_t i = 0; i < c.size(); ++i) {
