@@ -7,6 +7,13 @@
 // descents agree on the least SSQ; the starts, the batches and the choice
 // of the best descent (least SSQ, then the earliest start) are therefore
 // the same on any number of threads, and so is the result.
+//
+// On legacy numerics, whose SSQ ripples and steps, the global method also
+// searches about its best set: descents from seeded points near it, then,
+// after the polish, lines along each coefficient and rounds of seeded
+// points at shrinking distances. Their points are drawn before each batch
+// or round and the least is chosen as in the multistart, so these stages
+// do not depend on the threads either.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -15,6 +22,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "analysis/fitted_problem.hpp"
@@ -27,6 +35,10 @@ namespace {
 
 // Descents of one batch of the global method.
 constexpr int kBatch = 4;
+// Descents before agreement may skip the rest of the starts, on legacy
+// numerics: there the descents of the first batch alone often meet on one
+// bound or in one ripple of the SSQ, away from its least value.
+constexpr int kLeastDescents = 2 * kBatch;
 // Two descents agree when their SSQ differ by at most this fraction.
 constexpr double kAgreement = 1e-9;
 // The descents of the global method stop at a relative SSQ decrease (and
@@ -37,6 +49,20 @@ constexpr int kScreeningIterations = 100;
 // Bounds whose ratio exceeds this (both positive) are spread over in ln b:
 // a dispersion coefficient between 1 and 500 is as likely near 3 as near 300.
 constexpr double kLogSpreadRatio = 10.0;
+// The neighbourhood searched about the best set: each varied coefficient
+// within this fraction of its value (or of a thousandth of its range, for
+// values near zero).
+constexpr double kNeighbourhood = 0.02;
+// The rounds of points about the polished set on legacy numerics: points
+// per round, their distances (fractions of each value), and rounds at one
+// distance at most.
+constexpr int kSamples = 16;
+constexpr double kSampleScales[] = {1e-2, 1e-3, 1e-4};
+constexpr int kSampleRounds = 8;
+// The lines along each coefficient on legacy numerics: from the best value
+// divided by kLineReach to it times kLineReach, in kLinePoints steps.
+constexpr double kLineReach = 1.5;
+constexpr int kLinePoints = 24;
 
 // The first 16 primes: the bases of the Halton sequence, one per
 // coefficient (a problem varies at most 7).
@@ -203,6 +229,131 @@ FitResult least_squares(const Problem& problem, const FitOptions& options, Numer
   return r;
 }
 
+// Uniform in [-1, 1) from the SplitMix64 stream.
+double signed_unit(std::uint64_t& state) {
+  return 2.0 * (double(splitmix(state) >> 11) * 0x1.0p-53) - 1.0;
+}
+
+// Seeded points about `values`, each coefficient moved by at most `scale`
+// of its value (of a thousandth of its range near zero), kept within the
+// bounds.
+void scatter_about(const Setup& s, const std::vector<double>& values, double scale,
+                   std::uint64_t& state, std::vector<double>& out) {
+  out = values;
+  for (std::size_t j = 0; j < out.size(); ++j) {
+    const double reach = scale * std::max(std::abs(values[j]), 1e-3 * (s.upper[j] - s.lower[j]));
+    out[j] = std::clamp(values[j] + signed_unit(state) * reach, s.lower[j], s.upper[j]);
+  }
+}
+
+double ssq_at(const Setup& s, const stats::Model& model, const std::vector<double>& values,
+              std::vector<double>& calculated) {
+  calculated.resize(s.sp.observed.size());
+  model(values, calculated);
+  double ssq = 0.0;
+  for (std::size_t i = 0; i < calculated.size(); ++i) {
+    const double e = s.sp.observed[i] - calculated[i];
+    ssq += e * e;
+  }
+  return std::isfinite(ssq) ? ssq : std::numeric_limits<double>::infinity();
+}
+
+// The SSQ at each of `points` into `found`, side by side on the threads; a
+// set the model refuses is no better fit (infinite SSQ).
+void ssq_at_points(const Setup& s, const stats::Model& model, int threads,
+                   const std::vector<std::vector<double>>& points, std::vector<double>& found) {
+  const int n = int(points.size());
+  found.assign(points.size(), std::numeric_limits<double>::infinity());
+  std::atomic<int> next{0};
+  const auto work = [&] {
+    std::vector<double> calculated;
+    for (int i = next++; i < n; i = next++) {
+      try {
+        found[std::size_t(i)] = ssq_at(s, model, points[std::size_t(i)], calculated);
+      } catch (const std::exception&) {
+      }
+    }
+  };
+  const int workers = std::min(threads, n);
+  if (workers <= 1) {
+    work();
+  } else {
+    std::vector<std::thread> pool;
+    for (int t = 0; t < workers; ++t) pool.emplace_back(work);
+    for (std::thread& th : pool) th.join();
+  }
+}
+
+// The index of the least of `found` (the earliest of equal ones).
+std::size_t least_of(const std::vector<double>& found) {
+  std::size_t least = 0;
+  for (std::size_t i = 1; i < found.size(); ++i) {
+    if (found[i] < found[least]) least = i;
+  }
+  return least;
+}
+
+// Lines through `values` along each varied coefficient, from a factor
+// kLineReach below its value to that factor above it (within the bounds):
+// the point of least SSQ on them when it is below `ssq`. A well of a
+// legacy SSQ that a descent cannot see beyond a step is often displaced
+// along one coefficient only (a width or a rate on its bound).
+std::optional<std::vector<double>> best_on_lines(const Setup& s, const stats::Model& model,
+                                                 int threads, const std::vector<double>& values,
+                                                 double ssq, long long& evaluations) {
+  std::vector<std::vector<double>> points;
+  for (std::size_t j = 0; j < values.size(); ++j) {
+    const double lo = std::max(s.lower[j], values[j] > 0.0 ? values[j] / kLineReach : s.lower[j]);
+    const double hi = std::min(s.upper[j], values[j] > 0.0 ? values[j] * kLineReach : s.upper[j]);
+    if (!(hi > lo)) continue;
+    for (int k = 0; k <= kLinePoints; ++k) {
+      std::vector<double> b = values;
+      const double u = double(k) / kLinePoints;
+      b[j] = lo > 0.0 ? lo * std::pow(hi / lo, u) : lo + u * (hi - lo);
+      b[j] = std::clamp(b[j], lo, hi);
+      if (b[j] != values[j]) points.push_back(std::move(b));
+    }
+  }
+  if (points.empty()) return std::nullopt;
+  std::vector<double> found;
+  ssq_at_points(s, model, threads, points, found);
+  evaluations += static_cast<long long>(points.size());
+  const std::size_t least = least_of(found);
+  if (!(found[least] < ssq)) return std::nullopt;
+  return points[least];
+}
+
+// The last stage of the global method on legacy numerics. The legacy SSQ
+// is smooth only piecewise: where the fixed rules of the quadrature and the
+// guards of the exponential change their choice, it steps, and its least
+// values lie on the lower side of such steps, which a descent by
+// derivatives cannot see. Rounds of seeded points about the best set, at
+// shrinking distances, move it to the lowest point of a round while one is
+// lower. Returns the model evaluations spent; `values` and `ssq` hold the
+// best set. The points and the choice (least SSQ, then the earliest point)
+// do not depend on the number of threads.
+template <class Cancelled>
+long long sample_about(const Setup& s, const stats::Model& model, std::uint64_t seed, int threads,
+                       std::vector<double>& values, double& ssq, const Cancelled& cancelled) {
+  std::uint64_t state = seed ^ 0xbb67ae8584caa73bULL;
+  std::vector<std::vector<double>> points(kSamples);
+  std::vector<double> found(kSamples);
+  long long evaluations = 0;
+  for (double scale : kSampleScales) {
+    for (int round = 0; round < kSampleRounds; ++round) {
+      if (cancelled()) return evaluations;
+      for (std::vector<double>& b : points) scatter_about(s, values, scale, state, b);
+      ssq_at_points(s, model, threads, points, found);
+      evaluations += kSamples;
+      const std::size_t least = least_of(found);
+      if (!(found[least] < ssq)) break;
+      values = points[least];
+      ssq = found[least];
+    }
+  }
+  return evaluations;
+}
+
 FitResult global(const Problem& problem, const FitOptions& options, Numerics numerics) {
   const int threads = options.threads > 0 ? options.threads : usable_threads();
   const Setup s = setup(problem, numerics, threads);
@@ -217,7 +368,7 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
   std::atomic<bool> stop{false};
   std::exception_ptr failure;
   std::mutex failure_lock;
-  const auto descend = [&](int i) {
+  const auto descend = [&](const std::vector<double>& start, Descent& out) {
     stats::RefineOptions ro = descent_options(s, 1);
     ro.function_tolerance = kScreeningTolerance;
     ro.parameter_tolerance = kScreeningTolerance;
@@ -226,11 +377,8 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
       if (is_cancelled(options)) stop = true;
       return !stop.load();
     };
-    const std::vector<double> start =
-        i == 0 ? s.start : design_start(std::uint64_t(i), shift, s.lower, s.upper);
     try {
       const stats::Refinement d = stats::refine(model, s.sp.observed, start, s.lower, s.upper, ro);
-      Descent& out = descents[std::size_t(i)];
       out.values = d.values;
       out.ssq = std::isfinite(d.ssq) ? d.ssq : std::numeric_limits<double>::infinity();
       out.iterations = d.iterations;
@@ -243,31 +391,46 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
       stop = true;
     }
   };
+  // Descents from sets[0..n) into out[0..n), side by side on the threads.
+  const auto run_batch = [&](const std::vector<double>* sets, Descent* out, int n) {
+    const int workers = std::min(threads, n);
+    if (workers <= 1) {
+      for (int i = 0; i < n; ++i) descend(sets[i], out[i]);
+    } else {
+      std::atomic<int> next{0};
+      std::vector<std::thread> pool;
+      for (int t = 0; t < workers; ++t) {
+        pool.emplace_back([&] {
+          for (int i = next++; i < n; i = next++) descend(sets[i], out[i]);
+        });
+      }
+      for (std::thread& th : pool) th.join();
+    }
+    if (failure) std::rethrow_exception(failure);
+  };
 
+  const bool legacy = numerics == Numerics::legacy;
   int done = 0;
   int best = -1;
   Termination termination = Termination::starts_done;
   long long evaluations = 0;
+  std::vector<double> sets[kBatch];
+  const auto report = [&](const std::vector<double>& values, double ssq) {
+    if (!options.progress) return;
+    ProgressLine line{done, ssq, {}};
+    line.coefficients = result_of(s, values, ssq, FitMethod::global, 1).coefficients;
+    options.progress(line);
+  };
   while (done < starts) {
     if (is_cancelled(options)) {
       termination = Termination::cancelled;
       break;
     }
     const int first = done, last = std::min(starts, done + kBatch);
-    const int workers = std::min(threads, last - first);
-    if (workers <= 1) {
-      for (int i = first; i < last; ++i) descend(i);
-    } else {
-      std::atomic<int> next{first};
-      std::vector<std::thread> pool;
-      for (int t = 0; t < workers; ++t) {
-        pool.emplace_back([&] {
-          for (int i = next++; i < last; i = next++) descend(i);
-        });
-      }
-      for (std::thread& th : pool) th.join();
+    for (int i = first; i < last; ++i) {
+      sets[i - first] = i == 0 ? s.start : design_start(std::uint64_t(i), shift, s.lower, s.upper);
     }
-    if (failure) std::rethrow_exception(failure);
+    run_batch(sets, &descents[std::size_t(first)], last - first);
     if (stop || is_cancelled(options)) {
       termination = Termination::cancelled;
       // The descents cut short are not counted as done.
@@ -288,15 +451,41 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
     for (int i = 0; i < done; ++i) {
       if (descents[std::size_t(i)].ssq <= least * (1.0 + kAgreement)) ++agreeing;
     }
-    if (options.progress) {
-      ProgressLine line{done, least, {}};
-      line.coefficients = result_of(s, descents[std::size_t(best)].values, least,
-                                    FitMethod::global, 1).coefficients;
-      options.progress(line);
-    }
-    if (agreeing >= options.agreeing_descents && done < starts) {
+    report(descents[std::size_t(best)].values, least);
+    if (agreeing >= options.agreeing_descents && (!legacy || done >= kLeastDescents) &&
+        done < starts) {
       termination = Termination::agreed;
       break;
+    }
+  }
+  Descent chosen = best >= 0 ? descents[std::size_t(best)] : Descent{};
+  // The neighbourhood of the best set, on legacy numerics. An SSQ computed
+  // with fixed quadrature rules ripples along its valleys, so that descents
+  // from far away stop in whichever ripple they meet first; descents from
+  // seeded points within a few per cent of the best set look for a deeper
+  // ripple next to it, batch after batch while one is found. The accurate
+  // SSQ is smooth to far below the agreement of descents.
+  if (legacy && best >= 0 && termination != Termination::cancelled &&
+      options.neighbourhood_batches > 0) {
+    std::uint64_t near_state = options.seed ^ 0x6a09e667f3bcc909ULL;
+    Descent found[kBatch];
+    for (int batch = 0; batch < options.neighbourhood_batches; ++batch) {
+      for (std::vector<double>& b : sets) scatter_about(s, chosen.values, kNeighbourhood, near_state, b);
+      run_batch(sets, found, kBatch);
+      if (stop || is_cancelled(options)) {
+        termination = Termination::cancelled;
+        break;
+      }
+      const Descent* deeper = nullptr;
+      for (const Descent& d : found) {
+        evaluations += d.evaluations;
+        if (d.ssq < chosen.ssq * (1.0 - kAgreement) && (deeper == nullptr || d.ssq < deeper->ssq)) {
+          deeper = &d;
+        }
+      }
+      if (deeper == nullptr) break;
+      chosen = *deeper;
+      report(chosen.values, chosen.ssq);
     }
   }
   if (termination == Termination::cancelled && !options.return_when_cancelled) throw Cancelled();
@@ -313,13 +502,29 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
     r.evaluations = 1;
     return r;
   }
-  const Descent& b = descents[std::size_t(best)];
+  const Descent& b = chosen;
   // The polish: a full least-squares descent from the best screened set.
   stats::RefineOptions polish = descent_options(s, column_threads(s, threads));
   const stats::Refinement fine = stats::refine(model, s.sp.observed, b.values, s.lower, s.upper, polish);
-  FitResult r = result_of(s, fine.values, fine.ssq, FitMethod::global, threads);
+  std::vector<double> values = fine.values;
+  double ssq = fine.ssq;
+  evaluations += fine.evaluations;
+  if (legacy && !is_cancelled(options)) {
+    if (const auto line = best_on_lines(s, model, threads, values, ssq, evaluations)) {
+      const stats::Refinement again =
+          stats::refine(model, s.sp.observed, *line, s.lower, s.upper, polish);
+      evaluations += again.evaluations;
+      if (again.ssq < ssq) {
+        values = again.values;
+        ssq = again.ssq;
+      }
+    }
+    evaluations += sample_about(s, model, options.seed, threads, values, ssq,
+                                [&] { return is_cancelled(options); });
+  }
+  FitResult r = result_of(s, values, ssq, FitMethod::global, threads);
   r.iterations = done;
-  r.evaluations = evaluations + fine.evaluations + 1;
+  r.evaluations = evaluations + 1;
   if (options.progress) options.progress(ProgressLine{done, r.ssq, r.coefficients});
   r.termination = termination;
   return r;

@@ -104,6 +104,10 @@ bool FitOptions::valid(std::string* why) const {
     return refuse("agreeing_descents is " + std::to_string(agreeing_descents) +
                   "; 1 or more expected");
   }
+  if (neighbourhood_batches < 0) {
+    return refuse("neighbourhood_batches is " + std::to_string(neighbourhood_batches) +
+                  "; 0 or more expected");
+  }
   return true;
 }
 

@@ -78,7 +78,10 @@ enum class FitMethod : int {
   least_squares = 1,
   // Least-squares descents from a seeded low-discrepancy design of starts
   // over the bounds, the initial values among them (btcfit::analysis::fit;
-  // accurate numerics by default).
+  // accurate numerics by default). On legacy numerics, whose SSQ ripples
+  // and steps where the fixed quadrature rules change their choice, it
+  // also searches the best set's neighbourhood by descents and by seeded
+  // points.
   global = 2,
 };
 
@@ -123,10 +126,15 @@ struct FitOptions {
   // Global method: seed of the design of starts (the same seed gives the
   // same result on any number of threads), number of starts (0: 8 per
   // varied coefficient, at least 16), and how many descents must reach the
-  // same least SSQ (within 1e-9 relative) before the rest are skipped.
+  // same least SSQ (within 1e-9 relative) before the rest are skipped
+  // (on legacy numerics never before 8 starts are done).
   std::uint64_t seed = 1;
   int starts = 0;
   int agreeing_descents = 3;
+  // Global method on legacy numerics: batches of descents from seeded
+  // points near the best set, each run while the one before found a lower
+  // SSQ (0: none).
+  int neighbourhood_batches = 4;
 
   // True when the options can be used; otherwise false with the reason in
   // *why (when not null).

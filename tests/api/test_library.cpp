@@ -312,6 +312,8 @@ TEST(LibraryFitOptions, InvalidOptionsSayWhy) {
       {"negative starts", [](FitOptions& o) { o.starts = -2; }, "starts is -2"},
       {"no agreeing descent", [](FitOptions& o) { o.agreeing_descents = 0; },
        "agreeing_descents is 0"},
+      {"negative neighbourhood", [](FitOptions& o) { o.neighbourhood_batches = -1; },
+       "neighbourhood_batches is -1"},
       {"unknown method", [](FitOptions& o) { o.method = static_cast<FitMethod>(7); },
        "method 7"},
   };
