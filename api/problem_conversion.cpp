@@ -171,7 +171,9 @@ void require_coefficient_values(Model model, std::span<const double> coefficient
   for (int k = 1; k <= traits.coefficient_count && k <= static_cast<int>(coefficients.size());
        ++k) {
     const double b = coefficients[k - 1];
-    require_finite(b, coefficient_label(traits, k));
+    // Called for every model evaluation of a fit: the label is built only
+    // for a refusal.
+    if (!std::isfinite(b)) require_finite(b, coefficient_label(traits, k));
     const Range range = range_of(traits, k);
     if (!in_range(range, b)) {
       throw ProblemError(coefficient_label(traits, k) + " is " + format_value(b) +

@@ -6,6 +6,10 @@
 //     each on its default numerics and on legacy numerics, and the ratios
 //     of their times to the annealing search's.
 //
+//   btcfit-method-study repeat METHOD DECK N [THREADS]
+//     One method (annealing, least_squares, global; its default numerics)
+//     on one reference deck, N times over: the time a fit, for a profiler.
+//
 //   btcfit-method-study synthetic [PER_FAMILY] [SEED] [THREADS] [FIRST_CODE] [LAST_CODE]
 //                                 [legacy|accurate]
 //     Synthetic breakthrough curves of a known truth for all 8 model codes
@@ -28,7 +32,8 @@
 //     method's and the dense multistart's sets where they differ,
 //     STUDY_PROBE=1 also the SSQ (on the study's and on accurate numerics)
 //     at 41 points of the segment between them, and STUDY_PRINT=CODE:NO
-//     prints that problem as C++ initialisers.
+//     prints that problem as C++ initialisers; STUDY_AGREE=N sets the
+//     global method's agreeing descents.
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -240,7 +245,9 @@ int synthetic_study(int per_family, std::uint64_t seed, int threads, int first_c
       }
       if (code < first_code) continue;  // drawn, so that later problems stay the same
       const FitResult a = analysis::fit(p, options_for(FitMethod::annealing, numerics, threads));
-      const FitResult g = analysis::fit(p, options_for(FitMethod::global, numerics, threads));
+      FitOptions global = options_for(FitMethod::global, numerics, threads);
+      if (const char* agree = std::getenv("STUDY_AGREE")) global.agreeing_descents = std::atoi(agree);
+      const FitResult g = analysis::fit(p, global);
       FitOptions dense = options_for(FitMethod::global, numerics, threads);
       dense.starts = 200;
       dense.agreeing_descents = 201;
@@ -303,6 +310,22 @@ int synthetic_study(int per_family, std::uint64_t seed, int threads, int first_c
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "decks";
   if (mode == "decks") return decks(argc > 2 ? std::atoi(argv[2]) : 2);
+  if (mode == "repeat" && argc > 4) {
+    // For a profiler: one method on one reference deck, N times over.
+    const Problem problem =
+        read_deck(std::string(BTCFIT_TEST_DATA) + "/golden/" + argv[3] + "/deck");
+    const std::string name = argv[2];
+    const FitMethod method = name == "global" ? FitMethod::global
+                             : name == "least_squares" ? FitMethod::least_squares
+                                                       : FitMethod::annealing;
+    const int times = std::atoi(argv[4]);
+    const int threads = argc > 5 ? std::atoi(argv[5]) : 1;
+    const auto start = std::chrono::steady_clock::now();
+    double ssq = 0.0;
+    for (int i = 0; i < times; ++i) ssq = analysis::fit(problem, options_for(method, {}, threads)).ssq;
+    std::printf("%s %s: %.6f s a fit, SSQ %.9g\n", argv[2], argv[3], seconds_since(start) / times, ssq);
+    return 0;
+  }
   if (mode == "synthetic") {
     return synthetic_study(argc > 2 ? std::atoi(argv[2]) : 20,
                            argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1,
@@ -311,6 +334,6 @@ int main(int argc, char** argv) {
                            argc > 7 && std::string(argv[7]) == "accurate" ? Numerics::accurate
                                                                           : Numerics::legacy);
   }
-  std::fprintf(stderr, "usage: btcfit-method-study decks [THREADS] | synthetic [PER_FAMILY] [SEED] [THREADS] [FIRST_CODE] [LAST_CODE] [legacy|accurate]\n");
+  std::fprintf(stderr, "usage: btcfit-method-study decks [THREADS] | repeat METHOD DECK N [THREADS] | synthetic [PER_FAMILY] [SEED] [THREADS] [FIRST_CODE] [LAST_CODE] [legacy|accurate]\n");
   return 2;
 }
