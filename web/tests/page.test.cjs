@@ -5,7 +5,9 @@
 //     independently of this program, tests/data/golden/README.md);
 //   - a CSV fitted through the form gives the report, and so the
 //     coefficients, that the native console program gives on the deck the
-//     form wrote (BTCFIT_NATIVE, default build/btcfit);
+//     form wrote (BTCFIT_NATIVE, default build/btcfit), and the coefficients
+//     that the Python package gives on the CSV's data with the form's
+//     settings (BTCFIT_PYTHONPATH, default build/python);
 //   - a bad deck shows the console program's diagnostic;
 //   - Cancel stops a long fit within a second, and the page fits again;
 //   - once loaded, the page fits offline (after a Cancel as well);
@@ -27,6 +29,7 @@ const webDir = process.env.BTCFIT_WEB_DIR || path.join(root, 'build-wasm', 'web'
 const goldenDir = path.join(root, 'tests', 'data', 'golden');
 const native = process.env.BTCFIT_NATIVE || path.join(root, 'build', 'btcfit');
 const screenshot = process.env.BTCFIT_SCREENSHOT || path.join(root, 'build-wasm', 'web-results.png');
+const pythonPath = process.env.BTCFIT_PYTHONPATH || path.join(root, 'build', 'python');
 
 const golden = (name, file) => fs.readFileSync(path.join(goldenDir, name, file), 'latin1');
 
@@ -69,11 +72,31 @@ for (const name of ['example', 'nonequilibrium-flux', 'stochastic-pulse']) {
   });
 }
 
+// The Python package's fit of the CSV text's observations (at the form's
+// distance) with the model, coefficients and input of the deck that the
+// form wrote: its coefficients as the report prints them (F9.5).
+function pythonCoefficients(deck, csvText, distance) {
+  const script = [
+    'import csv, io, sys',
+    'import btcfit',
+    'rows = list(csv.DictReader(io.StringIO(sys.argv[2])))',
+    'problem = btcfit.Problem.from_deck(sys.argv[1]).replace(',
+    '    time=[float(r["time"]) for r in rows],',
+    '    concentration=[float(r["concentration"]) for r in rows],',
+    '    distance=[float(sys.argv[3])] * len(rows))',
+    'print(" ".join(f"{v:.5f}" for v in btcfit.fit(problem, threads=1).coefficients))',
+  ].join('\n');
+  const out = execFileSync('/usr/bin/python3', ['-c', script, deck, csvText, String(distance)], {
+    encoding: 'utf8', env: { ...process.env, PYTHONPATH: pythonPath },
+  });
+  return out.trim().split(' ');
+}
+
 // The example's observations as a CSV file with a header, fitted with the
 // form's model 2 and its default coefficients (distance from the form).
 const csv = 'time,concentration\n1.0,0.05\n2.0,0.62\n3.0,0.91\n4.0,0.97\n';
 
-test('a CSV fitted through the form gives the console program\'s report on the deck it wrote', async () => {
+test('a CSV fitted through the form gives the console program\'s report and the Python package\'s coefficients', async () => {
   await page.click('#tab-data');
   await page.fill('#data-text', csv);
   await page.selectOption('#model', '2');
@@ -91,6 +114,8 @@ test('a CSV fitted through the form gives the console program\'s report on the d
   for (let k = 0; k < shown.length; ++k) {
     assert.strictEqual(shown[k], last.slice(15 + 9 * k, 24 + 9 * k).trim());
   }
+  // And they are the Python package's on the same data.
+  assert.deepStrictEqual(shown, pythonCoefficients(deck, csv, 30).slice(0, shown.length));
   // The observed and calculated table has one row per observation.
   assert.strictEqual(await page.$$eval('#table tbody tr', (rows) => rows.length), 4);
   await page.evaluate(() => window.scrollTo(0, 0));
