@@ -73,6 +73,44 @@ INSTANTIATE_TEST_SUITE_P(Ranges, ExpPair, testing::ValuesIn(kRanges),
                            return name;
                          });
 
+// Arguments where the steps' sums come nearest a rounding boundary: x 128/ln 2
+// within a few ulps of a half-integer (the rounded quotient's tie), and x
+// next to a multiple of ln 2/128 (r near 0, the polynomial's sums on the
+// constants' own values) or next to a half step (|r| at its largest, the
+// sums farthest from their constants). Every pair exp_pair accepts must have
+// fixed_exp's bits; fixed_exp is compared with the reference library's exp
+// elsewhere.
+TEST(ExpPair, SumsNearTheirRoundingBoundaries) {
+  std::mt19937_64 g(0x5eed);
+  std::uniform_int_distribution<int> step(-65000, 65000);
+  std::uniform_int_distribution<int> ulps(-8, 8);
+  std::uniform_int_distribution<int> offset(0, 2);  // half step, whole step, beside a half
+  long accepted = 0, bad = 0;
+  for (long i = 0; i < 2'000'000; ++i) {
+    DoublePair x;
+    for (int lane = 0; lane < 2; ++lane) {
+      const double k = step(g) + (offset(g) == 1 ? 0.0 : 0.5);
+      double v = k / exp_detail::kInvLn2N;
+      for (int u = ulps(g); u != 0; u += (u > 0 ? -1 : 1)) {
+        v = std::nextafter(v, u > 0 ? INFINITY : -INFINITY);
+      }
+      x[lane] = v;
+    }
+    DoublePair y;
+    if (!exp_pair(x, y)) continue;
+    ++accepted;
+    for (int lane = 0; lane < 2; ++lane) {
+      const double want = fixed_exp(x[lane]);
+      if (std::bit_cast<std::uint64_t>(y[lane]) != std::bit_cast<std::uint64_t>(want)) {
+        if (bad == 0) ADD_FAILURE() << std::hexfloat << "exp(" << x[lane] << "): " << y[lane] << ", fixed_exp " << want;
+        ++bad;
+      }
+    }
+  }
+  EXPECT_EQ(bad, 0);
+  EXPECT_GT(accepted, 1'000'000);
+}
+
 TEST(ExpPair, RefusesArgumentsOutsideTheMainRange) {
   const double outside[] = {0.0, -0.0, 0x1p-60, 512.0, -600.0, 1000.0,
                             std::numeric_limits<double>::infinity(),
