@@ -35,10 +35,9 @@ namespace {
 
 // Descents of one batch of the global method.
 constexpr int kBatch = 4;
-// Descents before agreement may skip the rest of the starts: the descents
-// of the first batch alone may all meet in one local minimum (of a
-// two-site model, say) or, on legacy numerics, on one bound or in one
-// ripple of the SSQ, away from its least value.
+// Descents before agreement may skip the rest of the starts, on legacy
+// numerics: there the descents of the first batch alone often meet on one
+// bound or in one ripple of the SSQ, away from its least value.
 constexpr int kLeastDescents = 2 * kBatch;
 // Two descents agree when their SSQ differ by at most this fraction.
 constexpr double kAgreement = 1e-9;
@@ -453,7 +452,8 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
       if (descents[std::size_t(i)].ssq <= least * (1.0 + kAgreement)) ++agreeing;
     }
     report(descents[std::size_t(best)].values, least);
-    if (agreeing >= options.agreeing_descents && done >= kLeastDescents && done < starts) {
+    if (agreeing >= options.agreeing_descents && (!legacy || done >= kLeastDescents) &&
+        done < starts) {
       termination = Termination::agreed;
       break;
     }

@@ -127,7 +127,7 @@ struct FitOptions {
   // same result on any number of threads), number of starts (0: 8 per
   // varied coefficient, at least 16), and how many descents must reach the
   // same least SSQ (within 1e-9 relative) before the rest are skipped
-  // (never before 8 starts are done).
+  // (on legacy numerics never before 8 starts are done).
   std::uint64_t seed = 1;
   int starts = 0;
   int agreeing_descents = 3;
