@@ -23,10 +23,10 @@
 #include <limits>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include "analysis/fitted_problem.hpp"
 #include "analysis/refine.hpp"
+#include "analysis/side_by_side.hpp"
 #include "btcfit/analysis.hpp"
 #include "btcfit/errors.hpp"
 
@@ -262,26 +262,14 @@ double ssq_at(const Setup& s, const stats::Model& model, const std::vector<doubl
 // set the model refuses is no better fit (infinite SSQ).
 void ssq_at_points(const Setup& s, const stats::Model& model, int threads,
                    const std::vector<std::vector<double>>& points, std::vector<double>& found) {
-  const int n = int(points.size());
   found.assign(points.size(), std::numeric_limits<double>::infinity());
-  std::atomic<int> next{0};
-  const auto work = [&] {
+  stats::side_by_side(int(points.size()), threads, [&](int i) {
     std::vector<double> calculated;
-    for (int i = next++; i < n; i = next++) {
-      try {
-        found[std::size_t(i)] = ssq_at(s, model, points[std::size_t(i)], calculated);
-      } catch (const std::exception&) {
-      }
+    try {
+      found[std::size_t(i)] = ssq_at(s, model, points[std::size_t(i)], calculated);
+    } catch (const std::exception&) {
     }
-  };
-  const int workers = std::min(threads, n);
-  if (workers <= 1) {
-    work();
-  } else {
-    std::vector<std::thread> pool;
-    for (int t = 0; t < workers; ++t) pool.emplace_back(work);
-    for (std::thread& th : pool) th.join();
-  }
+  });
 }
 
 // The index of the least of `found` (the earliest of equal ones).
@@ -393,19 +381,7 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
   };
   // Descents from sets[0..n) into out[0..n), side by side on the threads.
   const auto run_batch = [&](const std::vector<double>* sets, Descent* out, int n) {
-    const int workers = std::min(threads, n);
-    if (workers <= 1) {
-      for (int i = 0; i < n; ++i) descend(sets[i], out[i]);
-    } else {
-      std::atomic<int> next{0};
-      std::vector<std::thread> pool;
-      for (int t = 0; t < workers; ++t) {
-        pool.emplace_back([&] {
-          for (int i = next++; i < n; i = next++) descend(sets[i], out[i]);
-        });
-      }
-      for (std::thread& th : pool) th.join();
-    }
+    stats::side_by_side(n, threads, [&](int i) { descend(sets[i], out[i]); });
     if (failure) std::rethrow_exception(failure);
   };
 

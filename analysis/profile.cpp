@@ -1,16 +1,15 @@
 #include "analysis/profile.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
-#include <thread>
 
 #include <boost/math/tools/toms748_solve.hpp>
 
 #include "analysis/criteria.hpp"
+#include "analysis/side_by_side.hpp"
 
 namespace btcfit::stats {
 namespace {
@@ -209,18 +208,7 @@ Profiles profile_intervals(const Model& model, std::span<const double> observed,
     points[index] = std::move(side.points);
     evaluations[index] = side.evaluations;
   };
-  const int threads = std::clamp(options.threads, 1, 2 * p);
-  std::atomic<int> next{0};
-  const auto worker = [&] {
-    for (int i = next++; i < 2 * p; i = next++) job(i);
-  };
-  if (threads == 1) {
-    worker();
-  } else {
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(worker);
-    for (std::thread& t : pool) t.join();
-  }
+  side_by_side(2 * p, options.threads, job);
 
   for (int j = 0; j < p; ++j) {
     CoefficientProfile& c = out.coefficients[j];

@@ -5,9 +5,10 @@
 #include <cmath>
 #include <exception>
 #include <stdexcept>
-#include <thread>
 
 #include <ceres/ceres.h>
+
+#include "analysis/side_by_side.hpp"
 
 namespace btcfit::stats {
 namespace {
@@ -70,19 +71,7 @@ class ModelCost final : public ceres::CostFunction {
       const double width = hi - lo;
       for (int i = 0; i < n; ++i) jac[i * p + k] = (up[i] - down[i]) / width;
     };
-    const int threads = std::clamp(options_.threads, 1, std::max(p, 1));
-    if (threads == 1) {
-      for (int k = 0; k < p; ++k) column(k);
-    } else {
-      std::atomic<int> next{0};
-      std::vector<std::thread> pool;
-      for (int t = 0; t < threads; ++t) {
-        pool.emplace_back([&] {
-          for (int k = next++; k < p; k = next++) column(k);
-        });
-      }
-      for (std::thread& th : pool) th.join();
-    }
+    side_by_side(p, options_.threads, column);
     return ok;
   }
 
