@@ -4,9 +4,10 @@
 //
 // The global method descends from its starts in batches of a fixed size,
 // whatever the number of threads, and after each batch asks whether enough
-// descents agree on the least SSQ; the starts, the batches and the choice
-// of the best descent (least SSQ, then the earliest start) are therefore
-// the same on any number of threads, and so is the result.
+// descents agree on the least SSQ inside the bounds; the starts, the
+// batches and the choice of the best descent (least SSQ, then the earliest
+// start) are therefore the same on any number of threads, and so is the
+// result.
 //
 // On legacy numerics, whose SSQ ripples and steps, the global method also
 // searches about its best set: descents from seeded points near it, then,
@@ -127,6 +128,14 @@ struct Setup {
   stats::FitProblem sp;
   std::vector<double> lower, upper, start;
 };
+
+// Whether a varied coefficient of `values` lies on one of its bounds.
+bool on_a_bound(const Setup& s, const std::vector<double>& values) {
+  for (std::size_t j = 0; j < values.size(); ++j) {
+    if (values[j] <= s.lower[j] || values[j] >= s.upper[j]) return true;
+  }
+  return false;
+}
 
 Setup setup(const Problem& problem, Numerics numerics, int threads) {
   Problem checked = check_problem(problem);
@@ -425,7 +434,13 @@ FitResult global(const Problem& problem, const FitOptions& options, Numerics num
     const double least = descents[std::size_t(best)].ssq;
     int agreeing = 0;
     for (int i = 0; i < done; ++i) {
-      if (descents[std::size_t(i)].ssq <= least * (1.0 + kAgreement)) ++agreeing;
+      const Descent& d = descents[std::size_t(i)];
+      // Only descents that end inside the bounds count. A bound catches
+      // every descent that runs into it, and where it leaves another
+      // coefficient without effect (BETA = 1 makes OMEGA inert) most
+      // descents end there, however deep a well the interior holds. When
+      // the least SSQ lies on a bound, every start is descended from.
+      if (d.ssq <= least * (1.0 + kAgreement) && !on_a_bound(s, d.values)) ++agreeing;
     }
     report(descents[std::size_t(best)].values, least);
     if (agreeing >= options.agreeing_descents && (!legacy || done >= kLeastDescents) &&

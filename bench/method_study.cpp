@@ -33,7 +33,8 @@
 //     STUDY_PROBE=1 also the SSQ (on the study's and on accurate numerics)
 //     at 41 points of the segment between them, and STUDY_PRINT=CODE:NO
 //     prints that problem as C++ initialisers; STUDY_AGREE=N sets the
-//     global method's agreeing descents.
+//     global method's agreeing descents; STUDY_ONLY=CODE:NO,... fits only
+//     those problems (the others are still drawn, so each keeps its data).
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -212,6 +213,17 @@ double resolution(const Problem& p, const FitResult& r) {
   return largest;
 }
 
+// Whether the comma-separated `list` holds `item`.
+bool listed(const std::string& list, const std::string& item) {
+  std::size_t from = 0;
+  while (from <= list.size()) {
+    const std::size_t to = std::min(list.find(',', from), list.size());
+    if (list.compare(from, to - from, item) == 0) return true;
+    from = to + 1;
+  }
+  return false;
+}
+
 int synthetic_study(int per_family, std::uint64_t seed, int threads, int first_code,
                     int last_code, Numerics numerics) {
   std::mt19937_64 engine(seed);
@@ -244,6 +256,10 @@ int synthetic_study(int per_family, std::uint64_t seed, int threads, int first_c
         std::printf("\n");
       }
       if (code < first_code) continue;  // drawn, so that later problems stay the same
+      if (const char* only = std::getenv("STUDY_ONLY");
+          only != nullptr && !listed(only, std::to_string(code) + ":" + std::to_string(i + 1))) {
+        continue;
+      }
       const FitResult a = analysis::fit(p, options_for(FitMethod::annealing, numerics, threads));
       FitOptions global = options_for(FitMethod::global, numerics, threads);
       if (const char* agree = std::getenv("STUDY_AGREE")) global.agreeing_descents = std::atoi(agree);

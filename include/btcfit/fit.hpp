@@ -127,7 +127,9 @@ struct FitOptions {
   // same result on any number of threads), number of starts (0: 8 per
   // varied coefficient, at least 16), and how many descents must reach the
   // same least SSQ (within 1e-9 relative) before the rest are skipped
-  // (on legacy numerics never before 8 starts are done).
+  // (on legacy numerics never before 8 starts are done); descents that end
+  // with a coefficient on a bound do not count, so that a fit whose least
+  // SSQ lies on a bound descends from every start.
   std::uint64_t seed = 1;
   int starts = 0;
   int agreeing_descents = 3;
