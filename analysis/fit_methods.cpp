@@ -129,10 +129,15 @@ struct Setup {
   std::vector<double> lower, upper, start;
 };
 
+// Whether varied coefficient j of `values` lies on one of its bounds.
+bool on_its_bound(const Setup& s, const std::vector<double>& values, std::size_t j) {
+  return values[j] <= s.lower[j] || values[j] >= s.upper[j];
+}
+
 // Whether a varied coefficient of `values` lies on one of its bounds.
 bool on_a_bound(const Setup& s, const std::vector<double>& values) {
   for (std::size_t j = 0; j < values.size(); ++j) {
-    if (values[j] <= s.lower[j] || values[j] >= s.upper[j]) return true;
+    if (on_its_bound(s, values, j)) return true;
   }
   return false;
 }
@@ -206,7 +211,7 @@ FitResult result_of(const Setup& s, const std::vector<double>& values, double ss
   for (std::size_t j = 0; j < s.fp.varied.size(); ++j) {
     const int k = s.fp.varied[j];
     r.varied[k - 1] = true;
-    r.at_bound[k - 1] = values[j] <= s.lower[j] || values[j] >= s.upper[j];
+    r.at_bound[k - 1] = on_its_bound(s, values, j);
   }
   return r;
 }
